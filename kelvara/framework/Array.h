@@ -1,0 +1,183 @@
+// CArray and its named instances: growable arrays with the framework's
+// member names.
+//
+// An index outside the array is a caller's mistake; it never touches memory
+// outside the array: GetAt gives a default value, SetAt does nothing, and
+// ElementAt / operator[] give a scratch element that belongs to no index.
+#pragma once
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "kelvara/framework/Object.h"
+#include "kelvara/framework/String.h"
+#include "kelvara/framework/Types.h"
+
+template <class TYPE, class ARG_TYPE = const TYPE&>
+class CArray : public CObject {
+public:
+    CArray() = default;
+    CArray(const CArray&) = default;
+    CArray(CArray&&) noexcept = default;
+    CArray& operator=(const CArray&) = default;
+    CArray& operator=(CArray&&) noexcept = default;
+    ~CArray() override = default;
+
+    int GetSize() const { return static_cast<int>(m_data.size()); }
+    int GetCount() const { return GetSize(); }
+    int GetUpperBound() const { return GetSize() - 1; }
+    bool IsEmpty() const { return m_data.empty(); }
+    // A negative size counts as 0; new elements are default values.
+    void SetSize(int nNewSize, int nGrowBy = -1) {
+        (void)nGrowBy;
+        m_data.resize(static_cast<size_t>(std::max(nNewSize, 0)));
+    }
+    void FreeExtra() { m_data.shrink_to_fit(); }
+    void RemoveAll() { m_data.clear(); }
+
+    bool IsValidIndex(int nIndex) const { return nIndex >= 0 && nIndex < GetSize(); }
+    TYPE GetAt(int nIndex) const { return IsValidIndex(nIndex) ? m_data[Index(nIndex)] : TYPE(); }
+    void SetAt(int nIndex, ARG_TYPE newElement) {
+        if (IsValidIndex(nIndex)) {
+            m_data[Index(nIndex)] = newElement;
+        }
+    }
+    TYPE& ElementAt(int nIndex) {
+        if (IsValidIndex(nIndex)) {
+            return m_data[Index(nIndex)];
+        }
+        m_scratch = TYPE();
+        return m_scratch;
+    }
+    const TYPE& ElementAt(int nIndex) const {
+        if (IsValidIndex(nIndex)) {
+            return m_data[Index(nIndex)];
+        }
+        m_scratch = TYPE();
+        return m_scratch;
+    }
+    TYPE& operator[](int nIndex) { return ElementAt(nIndex); }
+    const TYPE& operator[](int nIndex) const { return ElementAt(nIndex); }
+
+    TYPE* GetData() { return m_data.data(); }
+    const TYPE* GetData() const { return m_data.data(); }
+
+    // Grows the array when needed; a negative index does nothing.
+    void SetAtGrow(int nIndex, ARG_TYPE newElement) {
+        if (nIndex < 0) {
+            return;
+        }
+        if (nIndex >= GetSize()) {
+            m_data.resize(Index(nIndex) + 1);
+        }
+        m_data[Index(nIndex)] = newElement;
+    }
+    // Index of the new element.
+    int Add(ARG_TYPE newElement) {
+        m_data.push_back(newElement);
+        return GetSize() - 1;
+    }
+    // Index of the first appended element.
+    int Append(const CArray& src) {
+        const int nOldSize = GetSize();
+        m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end());
+        return nOldSize;
+    }
+    void Copy(const CArray& src) {
+        if (this != &src) {
+            m_data = src.m_data;
+        }
+    }
+    // Inserts at nIndex; an index past the end grows the array up to it.
+    void InsertAt(int nIndex, ARG_TYPE newElement, int nCount = 1) {
+        if (nIndex < 0 || nCount <= 0) {
+            return;
+        }
+        if (nIndex > GetSize()) {
+            m_data.resize(Index(nIndex));
+        }
+        m_data.insert(m_data.begin() + nIndex, static_cast<size_t>(nCount), TYPE(newElement));
+    }
+    void InsertAt(int nStartIndex, const CArray* pNewArray) {
+        if (nStartIndex < 0 || pNewArray == nullptr) {
+            return;
+        }
+        if (nStartIndex > GetSize()) {
+            m_data.resize(Index(nStartIndex));
+        }
+        const std::vector<TYPE> copy = pNewArray->m_data;  // pNewArray may be this
+        m_data.insert(m_data.begin() + nStartIndex, copy.begin(), copy.end());
+    }
+    // Removes what exists of [nIndex, nIndex + nCount).
+    void RemoveAt(int nIndex, int nCount = 1) {
+        if (nIndex < 0 || nIndex >= GetSize() || nCount <= 0) {
+            return;
+        }
+        const int n = std::min(nCount, GetSize() - nIndex);
+        m_data.erase(m_data.begin() + nIndex, m_data.begin() + nIndex + n);
+    }
+
+    // Standard iteration, for range-for.
+    auto begin() { return m_data.begin(); }
+    auto end() { return m_data.end(); }
+    auto begin() const { return m_data.begin(); }
+    auto end() const { return m_data.end(); }
+
+protected:
+    static size_t Index(int n) { return static_cast<size_t>(n); }
+
+    std::vector<TYPE> m_data;
+
+private:
+    mutable TYPE m_scratch{};
+};
+
+class CByteArray : public CArray<BYTE, BYTE> {
+public:
+    // A count, then the bytes.
+    void Serialize(CArchive& ar) override;
+};
+
+class CWordArray : public CArray<WORD, WORD> {
+public:
+    void Serialize(CArchive& ar) override;
+};
+
+class CDWordArray : public CArray<DWORD, DWORD> {
+public:
+    void Serialize(CArchive& ar) override;
+};
+
+class CUIntArray : public CArray<UINT, UINT> {};
+
+class CStringArray : public CArray<CString, const CString&> {
+public:
+    // A count, then the strings.
+    void Serialize(CArchive& ar) override;
+};
+
+class CPtrArray : public CArray<void*, void*> {};
+
+// Holds object pointers without owning them.
+class CObArray : public CArray<CObject*, CObject*> {
+public:
+    // A count, then each object through the archive's object records.
+    void Serialize(CArchive& ar) override;
+};
+
+// A pointer array of BASE_CLASS (CPtrArray or CObArray) with typed access.
+template <class BASE_CLASS, class TYPE>
+class CTypedPtrArray : public BASE_CLASS {
+public:
+    TYPE GetAt(int nIndex) const { return static_cast<TYPE>(BASE_CLASS::GetAt(nIndex)); }
+    TYPE& ElementAt(int nIndex) { return reinterpret_cast<TYPE&>(BASE_CLASS::ElementAt(nIndex)); }
+    void SetAt(int nIndex, TYPE ptr) { BASE_CLASS::SetAt(nIndex, ptr); }
+    void SetAtGrow(int nIndex, TYPE ptr) { BASE_CLASS::SetAtGrow(nIndex, ptr); }
+    int Add(TYPE ptr) { return BASE_CLASS::Add(ptr); }
+    void InsertAt(int nIndex, TYPE ptr, int nCount = 1) {
+        BASE_CLASS::InsertAt(nIndex, ptr, nCount);
+    }
+    TYPE operator[](int nIndex) const { return GetAt(nIndex); }
+    TYPE& operator[](int nIndex) { return ElementAt(nIndex); }
+};

@@ -1,0 +1,28 @@
+// CCriticalSection: a lock for one process's threads.
+#pragma once
+
+#include <mutex>
+
+#include "kelvara/framework/Types.h"
+
+class CCriticalSection {
+public:
+    CCriticalSection() = default;
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+
+    BOOL Lock() {
+        m_mutex.lock();
+        return TRUE;
+    }
+    BOOL Unlock() {
+        m_mutex.unlock();
+        return TRUE;
+    }
+    // For std::lock_guard and friends.
+    void lock() { m_mutex.lock(); }
+    void unlock() { m_mutex.unlock(); }
+
+private:
+    std::mutex m_mutex;
+};
