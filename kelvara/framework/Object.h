@@ -37,12 +37,16 @@ struct CClassRegistration {
     explicit CClassRegistration(CRuntimeClass* pClass);
 };
 
+// Diagnostic output of CObject::Dump; the library's objects dump nothing.
+class CDumpContext {};
+
 class CObject {
 public:
-    virtual ~CObject() = default;
     virtual CRuntimeClass* GetRuntimeClass() const;
+    virtual ~CObject() = default;
     virtual void Serialize(CArchive& ar);
     virtual void AssertValid() const {}
+    virtual void Dump(CDumpContext& dc) const { (void)dc; }
 
     bool IsKindOf(const CRuntimeClass* pClass) const;
     bool IsSerializable() const;

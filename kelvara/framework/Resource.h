@@ -1,0 +1,41 @@
+// String resources of a module, in the framework's manner: a module handle
+// names a set of string tables, one per resource language.
+#pragma once
+
+#include <cstddef>
+
+#include "kelvara/framework/Types.h"
+
+// Resource languages, as the Windows language identifiers.
+constexpr WORD LANG_ITALIAN_ITALY = 0x0410;
+constexpr WORD LANG_ENGLISH_UK = 0x0809;
+
+struct StringResourceEntry {
+    UINT nID;
+    const char* pszText;
+};
+
+// One language's strings, sorted by id.
+struct StringResourceTable {
+    WORD wLanguage;
+    const StringResourceEntry* pEntries;
+    std::size_t nEntries;
+};
+
+// A module's resources: its string tables, the first being the default.
+struct ResourceModule {
+    const char* pszName;
+    const StringResourceTable* pTables;
+    std::size_t nTables;
+};
+
+using HINSTANCE = const ResourceModule*;
+using HMODULE = HINSTANCE;
+
+// The language string look-ups try first (LANG_ENGLISH_UK unless set); a
+// string missing from it is taken from the module's other tables.
+void SetResourceLanguage(WORD wLanguage);
+WORD GetResourceLanguage();
+
+// The text of string nID of a module, or nullptr when it has none.
+const char* FindStringResource(HINSTANCE hModule, UINT nID);

@@ -1,0 +1,29 @@
+// CQZObject: the serialisable base object of the library's records.
+//
+// It keeps a version (2 from value constructors, 1 from copies and the
+// addressing records) and one more 32-bit member. Its archive record is the
+// version, then that member; every derived record starts with these bytes,
+// and a loader tests the version it gets back.
+#pragma once
+
+#include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Object.h"
+#include "kelvara/framework/Types.h"
+
+class CQZObject : public CObject {
+public:
+    explicit CQZObject(int nVersion = 2) : m_nVersion(nVersion) {}
+    CQZObject(const CQZObject&) = default;
+    CQZObject& operator=(const CQZObject&) = default;
+    ~CQZObject() override = default;
+
+    void Serialize(CArchive& ar) override;
+    // Identifies the kind of record; 0 for the base object.
+    virtual DWORD GetQZIdentifier() const { return m_dwIdentifier; }
+
+    int GetVersion() const { return m_nVersion; }
+    void SetVersion(int nVersion) { m_nVersion = nVersion; }
+
+    int m_nVersion;
+    DWORD m_dwIdentifier = 0;
+};
