@@ -69,15 +69,13 @@ void AppendLittleEndian(CByteArray& encoded, DWORD dwValue, int nBytes) {
 class CEDFFieldReader {
 public:
     CEDFFieldReader(const CEDFFormat& format, const CString& strAddress)
-        : m_format(format),
-          m_pszAddress(strAddress.GetString()),
-          m_nLength(static_cast<size_t>(strAddress.GetLength())) {}
+        : m_format(format), m_pszAddress(strAddress.GetString()) {}
 
     // The text and keyword position of field nIndex; FALSE when the address
     // cannot give them (an error before or in the field).
     bool Read(int nIndex, CString& strText, int& rnKeyword) {
         while (m_bReadable && m_item.nField < nIndex) {
-            if (m_format.NextItem(m_pszAddress, m_nLength, m_cursor, m_item) != EDF_OK ||
+            if (m_format.NextItem(m_pszAddress, m_cursor, m_item) != EDF_OK ||
                 m_item.eKind == CEDFFormat::LayoutItem::END) {
                 m_bReadable = false;
             }
@@ -93,7 +91,6 @@ public:
 private:
     const CEDFFormat& m_format;
     const char* m_pszAddress;
-    size_t m_nLength;
     CEDFFormat::LayoutCursor m_cursor;
     CEDFFormat::LayoutItem m_item;
     bool m_bReadable = true;
@@ -136,9 +133,8 @@ EDF_RET CRemoteAddress::GetNextAddress(CRemoteAddress& rNext) const {
     CEDFFormat::LayoutCursor cursor;
     CEDFFormat::LayoutItem item;
     const char* pszAddress = m_strAddress.GetString();
-    const size_t nLength = static_cast<size_t>(m_strAddress.GetLength());
     for (;;) {
-        const EDF_RET eResult = m_Format.NextItem(pszAddress, nLength, cursor, item);
+        const EDF_RET eResult = m_Format.NextItem(pszAddress, cursor, item);
         if (eResult != EDF_OK) {
             return eResult;
         }

@@ -9,14 +9,14 @@ CEDFFieldMap& CEDFFieldMap::operator=(const CEDFFieldMap& other) {
 }
 
 void CEDFFieldMap::CopyFrom(const CEDFFieldMap& other) {
-    for (const auto& [name, pField] : other.m_byName) {
-        SetAt(CString(name), new CEDFField(*pField));
+    for (const auto& [name, entry] : other.m_byName) {
+        SetAt(CString(name), new CEDFField(*entry.pField));
     }
 }
 
 CEDFField* CEDFFieldMap::Find(std::string_view name) const {
     const auto it = m_byName.find(name);
-    return it == m_byName.end() ? nullptr : it->second.get();
+    return it == m_byName.end() ? nullptr : it->second.pField.get();
 }
 
 BOOL CEDFFieldMap::Lookup(const char* pszName, CEDFField*& rpField) const {
@@ -28,7 +28,7 @@ BOOL CEDFFieldMap::Lookup(const char* pszName, CEDFField*& rpField) const {
     return TRUE;
 }
 
-CEDFField* CEDFFieldMap::FindIndex(int nIndex) const {
+CEDFField* CEDFFieldMap::FindIndexSlow(int nIndex) const {
     const auto it = m_byIndex.find(nIndex);
     if (it == m_byIndex.end() || it->second->m_nIndex != nIndex) {
         return nullptr;
@@ -36,26 +36,44 @@ CEDFField* CEDFFieldMap::FindIndex(int nIndex) const {
     return it->second;
 }
 
+void CEDFFieldMap::Unindex(const Entry& entry) {
+    const CEDFField* pField = entry.pField.get();
+    const int nIndex = entry.nStoredIndex;
+    const auto it = m_byIndex.find(nIndex);
+    if (it != m_byIndex.end() && it->second == pField) {
+        m_byIndex.erase(it);
+    }
+    if (nIndex >= 1 && static_cast<size_t>(nIndex) <= m_dense.size() &&
+        m_dense[static_cast<size_t>(nIndex) - 1] == pField) {
+        m_dense[static_cast<size_t>(nIndex) - 1] = nullptr;
+    }
+}
+
 void CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
     if (pField == nullptr) {
         return;
     }
-    std::unique_ptr<CEDFField>& slot = m_byName[strName.str()];
-    if (slot.get() == pField) {
-        m_byIndex[pField->m_nIndex] = pField;
-        return;
+    Entry& entry = m_byName[strName.str()];
+    if (entry.pField) {
+        Unindex(entry);
     }
-    if (slot) {
-        const auto it = m_byIndex.find(slot->m_nIndex);
-        if (it != m_byIndex.end() && it->second == slot.get()) {
-            m_byIndex.erase(it);
+    if (entry.pField.get() != pField) {
+        entry.pField.reset(pField);
+    }
+    const int nIndex = pField->m_nIndex;
+    entry.nStoredIndex = nIndex;
+    m_byIndex[nIndex] = pField;
+    const size_t nLimit = 2 * m_byName.size() + 16;
+    if (nIndex >= 1 && static_cast<size_t>(nIndex) <= nLimit) {
+        if (m_dense.size() < static_cast<size_t>(nIndex)) {
+            m_dense.resize(static_cast<size_t>(nIndex), nullptr);
         }
+        m_dense[static_cast<size_t>(nIndex) - 1] = pField;
     }
-    slot.reset(pField);
-    m_byIndex[pField->m_nIndex] = pField;
 }
 
 void CEDFFieldMap::RemoveAll() {
+    m_dense.clear();
     m_byIndex.clear();
     m_byName.clear();
 }

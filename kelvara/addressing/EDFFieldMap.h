@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "kelvara/addressing/EDFField.h"
 #include "kelvara/framework/Types.h"
@@ -32,7 +33,17 @@ public:
     CEDFField* Find(std::string_view name) const;
     BOOL Lookup(const char* pszName, CEDFField*& rpField) const;
     // The field whose m_nIndex is nIndex, or nullptr.
-    CEDFField* FindIndex(int nIndex) const;
+    CEDFField* FindIndex(int nIndex) const {
+        // Address checks look fields up by index all the time: the usual
+        // dense indexes come from a plain table.
+        if (nIndex >= 1 && static_cast<size_t>(nIndex) <= m_dense.size()) {
+            CEDFField* pField = m_dense[static_cast<size_t>(nIndex) - 1];
+            if (pField && pField->m_nIndex == nIndex) {
+                return pField;
+            }
+        }
+        return FindIndexSlow(nIndex);
+    }
 
     // Stores pField under that name and takes ownership of it. A field
     // already stored under the name is destroyed: nothing can reach it any
@@ -45,7 +56,7 @@ public:
     template <class Fn>
     void ForEach(Fn&& fn) const {
         for (const auto& entry : m_byName) {
-            fn(*entry.second);
+            fn(*entry.second.pField);
         }
     }
 
@@ -60,8 +71,17 @@ private:
             return std::hash<std::string_view>{}(s);
         }
     };
+    struct Entry {
+        std::unique_ptr<CEDFField> pField;
+        int nStoredIndex = 0;  // m_nIndex when stored: where the index tables hold it
+    };
     void CopyFrom(const CEDFFieldMap& other);
+    CEDFField* FindIndexSlow(int nIndex) const;
+    void Unindex(const Entry& entry);
 
-    std::unordered_map<std::string, std::unique_ptr<CEDFField>, NameHash, std::equal_to<>> m_byName;
+    std::unordered_map<std::string, Entry, NameHash, std::equal_to<>> m_byName;
     IndexTable m_byIndex;
+    // m_dense[i - 1] is the field of index i, for indexes up to about twice
+    // the number of fields (so a stray large index costs no memory).
+    std::vector<CEDFField*> m_dense;
 };

@@ -1,5 +1,6 @@
 #include "kelvara/addressing/EDFFormat.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,21 +18,28 @@ char LowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool EqualNoCase(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-            return false;
-        }
+// Addresses are walked as zero-terminated text: a field looks only at the
+// characters it takes, and the end shows as the terminator, so no length is
+// worked out for a whole address.
+
+// Characters before the terminator, counting at most nMax.
+size_t LengthUpTo(const char* psz, size_t nMax) {
+    size_t n = 0;
+    while (n < nMax && psz[n] != '\0') {
+        ++n;
     }
-    return true;
+    return n;
 }
 
-// A zero-terminated copy of part of an address, for the utility checks and
-// strtod. Field values are short, so they normally stay on the stack.
+// A zero-terminated view of part of an address, for the utility checks.
+// Field values are short, so a copy normally stays on the stack; a value that
+// ends the address is used where it lies.
 class TerminatedText {
 public:
     TerminatedText(const char* pch, size_t n) {
-        if (n < sizeof m_buf) {
+        if (pch[n] == '\0') {
+            m_psz = pch;
+        } else if (n < sizeof m_buf) {
             std::memcpy(m_buf, pch, n);
             m_buf[n] = '\0';
             m_psz = m_buf;
@@ -45,67 +53,163 @@ public:
     const char* c_str() const { return m_psz; }
 
 private:
-    char m_buf[64];
+    char m_buf[32];
     std::string m_heap;
     const char* m_psz;
 };
 
-// strtod of the text. Up to 15 decimal digits with an optional sign are
-// exact in a double, so they are converted directly with the same result;
-// anything else goes to strtod itself.
-double TextToDouble(const char* psz) {
-    const char* p = psz;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') {
-        ++p;
+// The value of a numeric field's text, and whether its radix accepts it.
+//
+// Plain digits (decimal "0"-"9"; hexadecimal "0"-"9" and "A"-"F"), not too
+// many to convert exactly, are a number in any reading of the utility
+// checks and have one value whatever the converter: they are read here in
+// one pass. Any other text (signs, lower case, blanks, the empty text, long
+// digit runs) goes to IsNumeric / IsHexadecimal and strtod / HexToLong.
+struct NumericText {
+    bool bNumber = false;
+    double dValue = 0;
+    LONG nValue = 0;
+};
+
+[[gnu::noinline, gnu::cold]] NumericText ReadDecimal(const char* pch, size_t n) {
+    NumericText result;
+    if (n >= 1 && n <= 15) {
+        long long nValue = 0;
+        size_t i = 0;
+        for (; i < n && IsDigit(pch[i]); ++i) {
+            nValue = nValue * 10 + (pch[i] - '0');
+        }
+        if (i == n) {
+            result.bNumber = true;
+            result.dValue = static_cast<double>(nValue);
+            return result;
+        }
     }
-    long long value = 0;
-    int digits = 0;
-    for (; IsDigit(*p) && digits <= 15; ++p, ++digits) {
-        value = value * 10 + (*p - '0');
+    const TerminatedText value(pch, n);
+    result.bNumber = IsNumeric(value.c_str()) != 0;
+    if (result.bNumber) {
+        result.dValue = CEDFRange::TextToDouble(value.c_str());
     }
-    if (*p != '\0' || digits > 15) {
-        return std::strtod(psz, nullptr);
-    }
-    const double d = static_cast<double>(value);
-    return negative ? -d : d;
+    return result;
 }
 
-EDF_RET CheckRangeText(const CEDFField& field, const char* pch, size_t n) {
+int UpperHexDigitValue(char c) {
+    if (IsDigit(c)) {
+        return c - '0';
+    }
+    return (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+}
+
+[[gnu::noinline, gnu::cold]] NumericText ReadHexadecimal(const char* pch, size_t n) {
+    NumericText result;
+    if (n >= 1 && n <= 7) {
+        LONG nValue = 0;
+        size_t i = 0;
+        for (int d; i < n && (d = UpperHexDigitValue(pch[i])) >= 0; ++i) {
+            nValue = nValue * 16 + d;
+        }
+        if (i == n) {
+            result.bNumber = true;
+            result.nValue = nValue;
+            return result;
+        }
+    }
+    const TerminatedText value(pch, n);
+    result.bNumber = IsHexadecimal(value.c_str()) != 0;
+    if (result.bNumber) {
+        result.nValue = HexToLong(CString(std::string_view(pch, n)));
+    }
+    return result;
+}
+
+// A numeric field's text, read in the same pass that looks for the end of
+// the address: whether the address ends inside the field, and the value when
+// the text is plain digits of the radix (see NumericText).
+struct FixedScan {
+    bool bShort = false;
+    bool bPlain = false;
+    std::uint64_t nValue = 0;
+};
+
+FixedScan ScanFixedNumber(const char* pch, size_t nWidth, int nRadix) {
+    FixedScan scan;
+    scan.bPlain = nWidth >= 1 && ((nRadix == 10 && nWidth <= 15) || (nRadix == 16 && nWidth <= 7));
+    std::uint64_t nValue = 0;
+    if (nRadix == 16) {
+        for (size_t i = 0; i < nWidth; ++i) {
+            const char c = pch[i];
+            if (c == '\0') {
+                scan.bShort = true;
+                return scan;
+            }
+            const int d = UpperHexDigitValue(c);
+            if (d < 0) {
+                scan.bPlain = false;
+            }
+            nValue = nValue * 16 + static_cast<std::uint64_t>(d & 15);
+        }
+    } else {
+        for (size_t i = 0; i < nWidth; ++i) {
+            const char c = pch[i];
+            if (c == '\0') {
+                scan.bShort = true;
+                return scan;
+            }
+            const auto d = static_cast<std::uint64_t>(static_cast<unsigned char>(c) - '0');
+            if (d > 9) {
+                scan.bPlain = false;
+            }
+            nValue = nValue * 10 + d;
+        }
+    }
+    scan.nValue = nValue;
+    return scan;
+}
+
+// The value must lie in every range of the list. pFast, when given, holds
+// what ScanFixedNumber found for this text.
+[[gnu::always_inline]] inline EDF_RET CheckRangeText(const CEDFField& field, const char* pch,
+                                                     size_t n, const FixedScan* pFast = nullptr) {
     const int nRanges = field.m_Ranges.GetSize();
     if (nRanges == 0) {
         return EDF_OK;
     }
+    void* const* ppRanges = field.m_Ranges.GetData();
     if (field.m_nRadix == 10) {
-        const TerminatedText value(pch, n);
-        if (!IsNumeric(value.c_str())) {
+        NumericText value;
+        if (pFast && pFast->bPlain) {
+            value.bNumber = true;
+            value.dValue = static_cast<double>(pFast->nValue);
+        } else {
+            value = ReadDecimal(pch, n);
+        }
+        if (!value.bNumber) {
             return EDF_NOT_A_NUMBER;
         }
-        const double dValue = TextToDouble(value.c_str());
         for (int i = 0; i < nRanges; ++i) {
-            const CEDFRange* pRange = field.m_Ranges.GetAt(i);
-            if (pRange == nullptr) {
-                continue;
-            }
-            if (TextToDouble(pRange->m_strLow) > dValue ||
-                TextToDouble(pRange->m_strHigh) < dValue) {
+            const auto* pRange = static_cast<const CEDFRange*>(ppRanges[i]);
+            if (pRange && (pRange->GetLowDecimal() > value.dValue ||
+                           pRange->GetHighDecimal() < value.dValue)) {
                 return EDF_OUT_OF_RANGE;
             }
         }
         return EDF_OK;
     }
     if (field.m_nRadix == 16) {
-        const CString value(std::string_view(pch, n));
-        if (!IsHexadecimal(value)) {
+        NumericText value;
+        if (pFast && pFast->bPlain) {
+            value.bNumber = true;
+            value.nValue = static_cast<LONG>(pFast->nValue);
+        } else {
+            value = ReadHexadecimal(pch, n);
+        }
+        if (!value.bNumber) {
             return EDF_NOT_A_NUMBER;
         }
-        const LONG nValue = HexToLong(value);
         for (int i = 0; i < nRanges; ++i) {
-            const CEDFRange* pRange = field.m_Ranges.GetAt(i);
-            if (pRange == nullptr) {
-                continue;
-            }
-            if (nValue < HexToLong(pRange->m_strLow) || nValue > HexToLong(pRange->m_strHigh)) {
+            const auto* pRange = static_cast<const CEDFRange*>(ppRanges[i]);
+            if (pRange &&
+                (value.nValue < pRange->GetLowHex() || value.nValue > pRange->GetHighHex())) {
                 return EDF_OUT_OF_RANGE;
             }
         }
@@ -114,44 +218,73 @@ EDF_RET CheckRangeText(const CEDFField& field, const char* pch, size_t n) {
     return EDF_OK;
 }
 
+// Whether the address text at pch starts with exactly the n bytes of the
+// keyword. The address's terminator never matches, so nothing past it is
+// read, whatever the keyword holds.
+bool SameBytes(const char* pszText, const char* pKeyword, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (pszText[i] == '\0' || pszText[i] != pKeyword[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Fixed-width keywords compare exactly, whatever the field's case setting.
+// A keyword that matches proves the address holds the whole width, so the
+// length is looked at only when none does.
 EDF_RET MatchFixedKeyword(const CEDFField& field, const char* pch, size_t n, int* pnKeyword) {
-    for (int i = 0; i < field.m_Ranges.GetSize(); ++i) {
-        const CEDFRange* pRange = field.m_Ranges.GetAt(i);
+    void* const* ppRanges = field.m_Ranges.GetData();
+    const int nRanges = field.m_Ranges.GetSize();
+    for (int i = 0; i < nRanges; ++i) {
+        const auto* pRange = static_cast<const CEDFRange*>(ppRanges[i]);
         if (pRange && static_cast<size_t>(pRange->m_strLow.GetLength()) == n &&
-            std::memcmp(pRange->m_strLow.GetString(), pch, n) == 0) {
+            SameBytes(pch, pRange->m_strLow.GetString(), n)) {
             if (pnKeyword) {
                 *pnKeyword = i;
             }
             return EDF_OK;
         }
     }
-    return EDF_NOT_A_KEYWORD;
+    return LengthUpTo(pch, n) < n ? EDF_TOO_SHORT : EDF_NOT_A_KEYWORD;
+}
+
+// Whether the keyword starts the text; the text's terminator never matches.
+bool StartsWith(const char* pszText, const CString& strKeyword, bool bCaseSensitive) {
+    const char* pKeyword = strKeyword.GetString();
+    const int nKeyword = strKeyword.GetLength();
+    for (int i = 0; i < nKeyword; ++i) {
+        const char c = pszText[i];
+        if (c == '\0') {
+            return false;
+        }
+        if (bCaseSensitive ? c != pKeyword[i] : LowerAscii(c) != LowerAscii(pKeyword[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The shortest prefix of the rest that equals a keyword; among keywords of
 // that length the first in the list. One pass over the keywords gives the
 // same answer as growing the candidate a character at a time.
-EDF_RET MatchVariableKeyword(const CEDFField& field, const char* pRest, size_t nRest,
-                             size_t& rnTaken, int* pnKeyword) {
-    if (nRest == 0) {
+EDF_RET MatchVariableKeyword(const CEDFField& field, const char* pszRest, size_t& rnTaken,
+                             int* pnKeyword) {
+    if (*pszRest == '\0') {
         return EDF_NO_KEYWORD_MATCH;
     }
     int nBest = -1;
-    size_t nBestLength = nRest + 1;
+    int nBestLength = 0;
     for (int i = 0; i < field.m_Ranges.GetSize(); ++i) {
         const CEDFRange* pRange = field.m_Ranges.GetAt(i);
         if (pRange == nullptr) {
             continue;
         }
-        const size_t nKeyword = static_cast<size_t>(pRange->m_strLow.GetLength());
-        if (nKeyword == 0 || nKeyword >= nBestLength) {
+        const int nKeyword = pRange->m_strLow.GetLength();
+        if (nKeyword == 0 || (nBest >= 0 && nKeyword >= nBestLength)) {
             continue;
         }
-        const char* pKeyword = pRange->m_strLow.GetString();
-        const bool bEqual = field.m_bCaseSensitive ? std::memcmp(pKeyword, pRest, nKeyword) == 0
-                                                   : EqualNoCase(pKeyword, pRest, nKeyword);
-        if (bEqual) {
+        if (StartsWith(pszRest, pRange->m_strLow, field.m_bCaseSensitive != FALSE)) {
             nBest = i;
             nBestLength = nKeyword;
         }
@@ -159,26 +292,26 @@ EDF_RET MatchVariableKeyword(const CEDFField& field, const char* pRest, size_t n
     if (nBest < 0) {
         return EDF_NO_KEYWORD_MATCH;
     }
-    rnTaken = nBestLength;
+    rnTaken = static_cast<size_t>(nBestLength);
     if (pnKeyword) {
         *pnKeyword = nBest;
     }
     return EDF_OK;
 }
 
-// One field's text at nStart (at most nLength): its length goes to rnTaken.
-EDF_RET ExtractField(const CEDFField& field, const char* pszAddress, size_t nLength, size_t nStart,
-                     size_t& rnTaken, int* pnKeyword) {
-    const size_t nRest = nLength - nStart;
-    const char* pRest = pszAddress + nStart;
+// One field's text at pszRest, part of pszAddress: its length goes to
+// rnTaken, and a keyword field's position to *pnKeyword.
+[[gnu::always_inline]] inline EDF_RET ExtractField(const CEDFField& field, const char* pszAddress,
+                                                   const char* pszRest, size_t& rnTaken,
+                                                   int* pnKeyword) {
     rnTaken = 0;
     if (field.m_bFree) {
         if (field.m_nWidth < 0) {
-            rnTaken = nRest;
+            rnTaken = std::strlen(pszRest);
             return EDF_OK;
         }
         const size_t nWidth = static_cast<size_t>(field.m_nWidth);
-        if (nWidth > nRest) {
+        if (LengthUpTo(pszRest, nWidth) < nWidth) {
             return EDF_TOO_SHORT;
         }
         rnTaken = nWidth;
@@ -186,33 +319,92 @@ EDF_RET ExtractField(const CEDFField& field, const char* pszAddress, size_t nLen
     }
     if (field.m_nWidth > 0) {
         const size_t nWidth = static_cast<size_t>(field.m_nWidth);
-        if (nWidth > nRest) {
+        if (field.m_cType == 'N') {
+            const FixedScan scan = ScanFixedNumber(pszRest, nWidth, field.m_nRadix);
+            if (scan.bShort) {
+                return EDF_TOO_SHORT;
+            }
+            rnTaken = nWidth;
+            return CheckRangeText(field, pszRest, nWidth, &scan);
+        }
+        if (field.m_cType == 'T') {
+            rnTaken = nWidth;
+            return MatchFixedKeyword(field, pszRest, nWidth, pnKeyword);
+        }
+        if (LengthUpTo(pszRest, nWidth) < nWidth) {
             return EDF_TOO_SHORT;
         }
         rnTaken = nWidth;
-        if (field.m_cType == 'N') {
-            return CheckRangeText(field, pRest, nWidth);
-        }
-        if (field.m_cType == 'T') {
-            return MatchFixedKeyword(field, pRest, nWidth, pnKeyword);
-        }
         return EDF_FAILED;
     }
     if (field.m_cType == 'N') {
-        if (nLength == 0) {
+        if (*pszAddress == '\0') {
             return EDF_TOO_SHORT;
         }
         size_t n = 0;
-        while (n < nRest && IsDigit(pRest[n])) {
+        while (IsDigit(pszRest[n])) {
             ++n;
         }
         rnTaken = n;
-        return CheckRangeText(field, pRest, n);
+        return CheckRangeText(field, pszRest, n);
     }
     if (field.m_cType == 'T') {
-        return MatchVariableKeyword(field, pRest, nRest, rnTaken, pnKeyword);
+        return MatchVariableKeyword(field, pszRest, rnTaken, pnKeyword);
     }
     return EDF_FAILED;
+}
+
+// Takes the next element of the format's layout over the address.
+inline EDF_RET StepLayout(const CEDFFormat& format, const char* pszAddress,
+                          CEDFFormat::LayoutCursor& cursor, CEDFFormat::LayoutItem& item) {
+    using LayoutItem = CEDFFormat::LayoutItem;
+    const char* pLayout = format.m_strLayout.GetString();
+    const int nLayoutLength = format.m_strLayout.GetLength();
+    for (;;) {
+        if (cursor.nLayout >= nLayoutLength) {
+            item.eKind = LayoutItem::END;
+            return EDF_OK;
+        }
+        const char cElement = pLayout[cursor.nLayout];
+        if (cElement == 'F') {
+            ++cursor.nLayout;
+            const CEDFField* pField = format.m_Fields.FindIndex(cursor.nField);
+            if (pField == nullptr) {
+                return EDF_UNKNOWN_FIELD_INDEX;
+            }
+            size_t nTaken = 0;
+            const EDF_RET eResult = ExtractField(*pField, pszAddress, pszAddress + cursor.nPosition,
+                                                 nTaken, &item.nKeyword);
+            if (eResult != EDF_OK) {
+                return eResult;
+            }
+            item.eKind = LayoutItem::FIELD;
+            item.pField = pField;
+            item.nField = cursor.nField;
+            item.nStart = cursor.nPosition;
+            item.nLength = nTaken;
+            cursor.nPosition += nTaken;
+            ++cursor.nField;
+            return EDF_OK;
+        }
+        if (cElement == 'L') {
+            // A layout cut short after "L" holds a literal no address repeats.
+            const char cLiteral =
+                cursor.nLayout + 1 < nLayoutLength ? pLayout[cursor.nLayout + 1] : '\0';
+            cursor.nLayout += 2;
+            if (cLiteral == '\0' || pszAddress[cursor.nPosition] != cLiteral) {
+                return EDF_LITERAL_MISMATCH;
+            }
+            item.eKind = LayoutItem::LITERAL;
+            item.chLiteral = cLiteral;
+            item.nStart = cursor.nPosition;
+            item.nLength = 1;
+            ++cursor.nPosition;
+            return EDF_OK;
+        }
+        // Only the parse writes the layout; anything else in it is passed over.
+        ++cursor.nLayout;
+    }
 }
 
 }  // namespace
@@ -265,72 +457,44 @@ CString CEDFFormat::GetErrorString(EDF_RET eCode) const {
     return FormatString("%d", static_cast<int>(eCode));
 }
 
-EDF_RET CEDFFormat::NextItem(const char* pszAddress, size_t nLength, LayoutCursor& cursor,
-                             LayoutItem& item) const {
-    const char* pLayout = m_strLayout.GetString();
-    const int nLayoutLength = m_strLayout.GetLength();
-    for (;;) {
-        if (cursor.nLayout >= nLayoutLength) {
-            item.eKind = LayoutItem::END;
-            return EDF_OK;
-        }
-        const char cElement = pLayout[cursor.nLayout];
-        if (cElement == 'F') {
-            ++cursor.nLayout;
-            const CEDFField* pField = m_Fields.FindIndex(cursor.nField);
-            if (pField == nullptr) {
-                return EDF_UNKNOWN_FIELD_INDEX;
-            }
-            size_t nTaken = 0;
-            const EDF_RET eResult = ExtractField(*pField, pszAddress, nLength, cursor.nPosition,
-                                                 nTaken, &item.nKeyword);
-            if (eResult != EDF_OK) {
-                return eResult;
-            }
-            item.eKind = LayoutItem::FIELD;
-            item.pField = pField;
-            item.nField = cursor.nField;
-            item.nStart = cursor.nPosition;
-            item.nLength = nTaken;
-            cursor.nPosition += nTaken;
-            ++cursor.nField;
-            return EDF_OK;
-        }
-        if (cElement == 'L') {
-            // A layout cut short after "L" holds a literal no address repeats.
-            const char cLiteral =
-                cursor.nLayout + 1 < nLayoutLength ? pLayout[cursor.nLayout + 1] : '\0';
-            cursor.nLayout += 2;
-            if (cursor.nPosition >= nLength || pszAddress[cursor.nPosition] != cLiteral) {
-                return EDF_LITERAL_MISMATCH;
-            }
-            item.eKind = LayoutItem::LITERAL;
-            item.chLiteral = cLiteral;
-            item.nStart = cursor.nPosition;
-            item.nLength = 1;
-            ++cursor.nPosition;
-            return EDF_OK;
-        }
-        // Only the parse writes the layout; anything else in it is passed over.
-        ++cursor.nLayout;
-    }
+EDF_RET CEDFFormat::NextItem(const char* pszAddress, LayoutCursor& cursor, LayoutItem& item) const {
+    return StepLayout(*this, pszAddress ? pszAddress : "", cursor, item);
 }
 
+// The same walk as StepLayout, kept to what a check needs.
 EDF_RET CEDFFormat::Validate(const char* pszAddress) {
     if (!m_bParsed) {
         ValidateFormat();
     }
     const char* pszText = pszAddress ? pszAddress : "";
-    const size_t nLength = std::strlen(pszText);
-    LayoutCursor cursor;
-    LayoutItem item;
-    do {
-        const EDF_RET eResult = NextItem(pszText, nLength, cursor, item);
-        if (eResult != EDF_OK) {
-            return eResult;
+    const char* pLayout = m_strLayout.GetString();
+    const int nLayoutLength = m_strLayout.GetLength();
+    size_t nPosition = 0;
+    int nField = 1;
+    for (int i = 0; i < nLayoutLength; ++i) {
+        const char cElement = pLayout[i];
+        if (cElement == 'F') {
+            const CEDFField* pField = m_Fields.FindIndex(nField);
+            if (pField == nullptr) {
+                return EDF_UNKNOWN_FIELD_INDEX;
+            }
+            size_t nTaken = 0;
+            const EDF_RET eResult =
+                ExtractField(*pField, pszText, pszText + nPosition, nTaken, nullptr);
+            if (eResult != EDF_OK) {
+                return eResult;
+            }
+            nPosition += nTaken;
+            ++nField;
+        } else if (cElement == 'L') {
+            const char cLiteral = i + 1 < nLayoutLength ? pLayout[++i] : '\0';
+            if (cLiteral == '\0' || pszText[nPosition] != cLiteral) {
+                return EDF_LITERAL_MISMATCH;
+            }
+            ++nPosition;
         }
-    } while (item.eKind != LayoutItem::END);
-    return cursor.nPosition == nLength ? EDF_OK : EDF_EXTRA_CHARACTERS;
+    }
+    return pszText[nPosition] == '\0' ? EDF_OK : EDF_EXTRA_CHARACTERS;
 }
 
 EDF_RET CEDFFormat::FindFieldValue(const char* pszAddress, int nIndex, LayoutItem& item) const {
@@ -338,10 +502,9 @@ EDF_RET CEDFFormat::FindFieldValue(const char* pszAddress, int nIndex, LayoutIte
         return EDF_UNKNOWN_FIELD_INDEX;
     }
     const char* pszText = pszAddress ? pszAddress : "";
-    const size_t nLength = std::strlen(pszText);
     LayoutCursor cursor;
     for (;;) {
-        const EDF_RET eResult = NextItem(pszText, nLength, cursor, item);
+        const EDF_RET eResult = StepLayout(*this, pszText, cursor, item);
         if (eResult != EDF_OK) {
             return eResult;
         }
@@ -389,12 +552,11 @@ EDF_RET CEDFFormat::ExtractValue(int nField, const char* pszAddress, unsigned in
         return EDF_UNKNOWN_FIELD_INDEX;
     }
     const char* pszText = pszAddress ? pszAddress : "";
-    const size_t nLength = std::strlen(pszText);
-    const size_t nFrom = nStart < nLength ? nStart : nLength;
+    const char* pszRest = pszText + LengthUpTo(pszText, nStart);
     size_t nTaken = 0;
-    const EDF_RET eResult = ExtractField(*pField, pszText, nLength, nFrom, nTaken, pnKeyword);
+    const EDF_RET eResult = ExtractField(*pField, pszText, pszRest, nTaken, pnKeyword);
     if (eResult == EDF_OK) {
-        strValue = CString(std::string_view(pszText + nFrom, nTaken));
+        strValue = CString(std::string_view(pszRest, nTaken));
     }
     return eResult;
 }

@@ -96,16 +96,8 @@ public:
 
     const ParseReport& GetParseReport() const { return m_Report; }
 
-    CString m_strFormat;
-    CEDFFieldMap m_Fields;
-    // "F" per field and "L" plus the character per literal, in format order.
-    CString m_strLayout;
-    // Per field a kind letter and an encoded size digit, e.g. "U2I1".
-    CString m_strAttributes;
-    BOOL m_bParsed = FALSE;
-
-private:
-    // One element of the layout, as met when walking an address.
+    // One element of the layout, as met when walking an address (for the
+    // library's own walks over an address).
     struct LayoutItem {
         enum Kind { END, LITERAL, FIELD };
         Kind eKind = END;
@@ -122,6 +114,15 @@ private:
         int nField = 1;
     };
 
+    CString m_strFormat;
+    CEDFFieldMap m_Fields;
+    // "F" per field and "L" plus the character per literal, in format order.
+    CString m_strLayout;
+    // Per field a kind letter and an encoded size digit, e.g. "U2I1".
+    CString m_strAttributes;
+    BOOL m_bParsed = FALSE;
+
+private:
     void Parse();
     int ReadDecimalNumber(int* pnPosition, CString& strScratch, CString& strNumber);
     int ReadHexNumber(int* pnPosition, CString& strScratch, CString& strNumber);
@@ -134,8 +135,7 @@ private:
 
     // Takes the next layout element over the address; item.eKind is END at
     // the end of the layout. A failure is returned and the walk stops there.
-    EDF_RET NextItem(const char* pszAddress, size_t nLength, LayoutCursor& cursor,
-                     LayoutItem& item) const;
+    EDF_RET NextItem(const char* pszAddress, LayoutCursor& cursor, LayoutItem& item) const;
     // Walks up to the field with that number.
     EDF_RET FindFieldValue(const char* pszAddress, int nIndex, LayoutItem& item) const;
 

@@ -1,20 +1,56 @@
 // CEDFRange: one entry of a field's list, either a numeric range or a keyword.
 #pragma once
 
+#include <cstdlib>
+
 #include "kelvara/framework/String.h"
+#include "kelvara/framework/Types.h"
 #include "kelvara/sibling/QZObject.h"
 
+// The texts are fixed for the entry's life, so their numeric values are
+// worked out once, here, and every address check reads them at no cost. A
+// list that needs other bounds gets new entries.
 class CEDFRange : public CQZObject {
 public:
-    CEDFRange() : CQZObject(1) {}
-    CEDFRange(const CString& strLow, const CString& strHigh)
-        : CQZObject(1), m_strLow(strLow), m_strHigh(strHigh) {}
+    CEDFRange() : CEDFRange(CString(), CString()) {}
+    CEDFRange(const CString& strLow, const CString& strHigh);
     CEDFRange(const CEDFRange&) = default;
-    CEDFRange& operator=(const CEDFRange&) = default;
+    CEDFRange& operator=(const CEDFRange&) = delete;
     ~CEDFRange() override = default;
 
-    // Bounds stay text until an address is checked, so a list keeps exactly
-    // what its format said (leading zeros, hexadecimal digits, signs).
-    CString m_strLow;   // low bound, or the keyword
-    CString m_strHigh;  // high bound; empty for a keyword
+    // The bounds as a decimal range compares them: strtod of the text.
+    double GetLowDecimal() const { return m_dLow; }
+    double GetHighDecimal() const { return m_dHigh; }
+    // The bounds as a hexadecimal range compares them: HexToLong of the text.
+    LONG GetLowHex() const { return m_nLowHex; }
+    LONG GetHighHex() const { return m_nHighHex; }
+
+    // strtod of the text. Up to 15 decimal digits with an optional sign are
+    // exact in a double and are converted directly, with the same result.
+    static double TextToDouble(const char* psz) {
+        const char* p = psz;
+        const bool bNegative = *p == '-';
+        if (*p == '-' || *p == '+') {
+            ++p;
+        }
+        long long nValue = 0;
+        int nDigits = 0;
+        for (; *p >= '0' && *p <= '9' && nDigits <= 15; ++p, ++nDigits) {
+            nValue = nValue * 10 + (*p - '0');
+        }
+        if (*p != '\0' || nDigits > 15) {
+            return std::strtod(psz, nullptr);
+        }
+        const double d = static_cast<double>(nValue);
+        return bNegative ? -d : d;
+    }
+
+    const CString m_strLow;   // low bound, or the keyword
+    const CString m_strHigh;  // high bound; empty for a keyword
+
+private:
+    double m_dLow;
+    double m_dHigh;
+    LONG m_nLowHex;
+    LONG m_nHighHex;
 };
