@@ -205,4 +205,38 @@ BENCHMARK(BM_ParseLarge)
     ->Complexity(benchmark::oN)
     ->Unit(benchmark::kMillisecond);
 
+// Checks against those large formats: an address of one value per field,
+// and one keyword out of a list of a quarter of a million.
+void BM_ValidateLarge(benchmark::State& state) {
+    const bool bKeywords = state.range(1) != 0;
+    const std::string text = LargeFormat(static_cast<size_t>(state.range(0)), bKeywords);
+    CEDFFormat format(text.c_str(), nullptr);
+    format.ValidateFormat();
+    std::string address;
+    if (bKeywords) {
+        address = "ab";
+    } else {
+        for (int i = 0; i < format.m_strLayout.GetLength(); i += 3) {
+            address += "0042:";
+        }
+    }
+    if (format.Validate(address.c_str()) != EDF_OK) {
+        state.SkipWithError("address does not validate");
+        return;
+    }
+    state.SetLabel(bKeywords ? "keyword list" : "fields");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(format.Validate(address.c_str()));
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ValidateLarge)
+    ->ArgsProduct({{1 << 18, 1 << 19, 1 << 20, 1 << 21}, {0}})
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ValidateLarge)
+    ->ArgsProduct({{1 << 18, 1 << 19, 1 << 20, 1 << 21}, {1}})
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
+
 }  // namespace

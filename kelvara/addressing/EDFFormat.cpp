@@ -71,8 +71,28 @@ struct NumericText {
     LONG nValue = 0;
 };
 
-[[gnu::noinline, gnu::cold]] NumericText ReadDecimal(const char* pch, size_t n) {
+// Texts other than short runs of plain digits: the utility library decides.
+[[gnu::noinline, gnu::cold]] NumericText ReadDecimalByUtility(const char* pch, size_t n) {
     NumericText result;
+    const TerminatedText value(pch, n);
+    result.bNumber = IsNumeric(value.c_str()) != 0;
+    if (result.bNumber) {
+        result.dValue = CEDFRange::TextToDouble(value.c_str());
+    }
+    return result;
+}
+
+[[gnu::noinline, gnu::cold]] NumericText ReadHexadecimalByUtility(const char* pch, size_t n) {
+    NumericText result;
+    const TerminatedText value(pch, n);
+    result.bNumber = IsHexadecimal(value.c_str()) != 0;
+    if (result.bNumber) {
+        result.nValue = HexToLong(CString(std::string_view(pch, n)));
+    }
+    return result;
+}
+
+NumericText ReadDecimal(const char* pch, size_t n) {
     if (n >= 1 && n <= 15) {
         long long nValue = 0;
         size_t i = 0;
@@ -80,17 +100,13 @@ struct NumericText {
             nValue = nValue * 10 + (pch[i] - '0');
         }
         if (i == n) {
+            NumericText result;
             result.bNumber = true;
             result.dValue = static_cast<double>(nValue);
             return result;
         }
     }
-    const TerminatedText value(pch, n);
-    result.bNumber = IsNumeric(value.c_str()) != 0;
-    if (result.bNumber) {
-        result.dValue = CEDFRange::TextToDouble(value.c_str());
-    }
-    return result;
+    return ReadDecimalByUtility(pch, n);
 }
 
 int UpperHexDigitValue(char c) {
@@ -100,8 +116,7 @@ int UpperHexDigitValue(char c) {
     return (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
 }
 
-[[gnu::noinline, gnu::cold]] NumericText ReadHexadecimal(const char* pch, size_t n) {
-    NumericText result;
+NumericText ReadHexadecimal(const char* pch, size_t n) {
     if (n >= 1 && n <= 7) {
         LONG nValue = 0;
         size_t i = 0;
@@ -109,17 +124,13 @@ int UpperHexDigitValue(char c) {
             nValue = nValue * 16 + d;
         }
         if (i == n) {
+            NumericText result;
             result.bNumber = true;
             result.nValue = nValue;
             return result;
         }
     }
-    const TerminatedText value(pch, n);
-    result.bNumber = IsHexadecimal(value.c_str()) != 0;
-    if (result.bNumber) {
-        result.nValue = HexToLong(CString(std::string_view(pch, n)));
-    }
-    return result;
+    return ReadHexadecimalByUtility(pch, n);
 }
 
 // A numeric field's text, read in the same pass that looks for the end of
