@@ -33,6 +33,8 @@ const char kUsage[] =
     "  -n, --next COUNT       step each valid address COUNT times (default 1, 0: none)\n"
     "  -q, --quiet            one line per address and nothing about the format\n"
     "  -h, --help             this text\n"
+    "  --                     ends the options, for a FORMAT or ADDRESS that starts\n"
+    "                         with '-'\n"
     "\n"
     "exit status: 0 when the format parses completely and every address is valid,\n"
     "1 when the format is incomplete or an address is not valid, 2 on bad usage.\n"
@@ -344,9 +346,11 @@ void ShowNext(const CRemoteAddress& address, int nCount) {
 bool CheckAddress(const Options& options, const std::string& text) {
     CRemoteAddress address(text.c_str(), options.format.c_str(), options.attributes.c_str());
     const EDF_RET result = address.Validate();
-    const std::string shown = Printable(text);
+    // Quiet lines are for scripts: the address as it is, "" when empty.
+    const std::string shown =
+        options.bQuiet && !text.empty() ? Printable(text) : "\"" + Printable(text) + "\"";
     if (result == EDF_OK) {
-        std::printf(options.bQuiet ? "%s: valid\n" : "\naddress \"%s\": valid\n", shown.c_str());
+        std::printf(options.bQuiet ? "%s: valid\n" : "\naddress %s: valid\n", shown.c_str());
         if (!options.bQuiet) {
             ShowFields(address);
             if (options.bAttributes) {
@@ -362,7 +366,7 @@ bool CheckAddress(const Options& options, const std::string& text) {
                     static_cast<int>(result), failure.nColumn + 1);
         return false;
     }
-    std::printf("\naddress \"%s\": %s (%d)\n", shown.c_str(), CodeName(result),
+    std::printf("\naddress %s: %s (%d)\n", shown.c_str(), CodeName(result),
                 static_cast<int>(result));
     if (failure.where.empty()) {
         std::printf("  %s\n", Explain(result));
@@ -377,20 +381,32 @@ bool CheckAddress(const Options& options, const std::string& text) {
 }
 
 int Usage(const char* pszProblem) {
-    std::fprintf(stderr, "edfcheck: %s\n\n%s", pszProblem, kUsage);
+    std::fprintf(stderr, "edfcheck: %s\n(edfcheck --help shows how to call it)\n", pszProblem);
     return 2;
 }
 
 // 0 parsed, 1 help shown, 2 bad usage.
 int ParseArguments(int argc, char** argv, Options& options) {
     bool bFormat = false;
+    bool bOptions = true;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
+        if (!bOptions || (arg.size() > 1 && arg[0] == '-' && arg[1] == '[') || arg == "-" ||
+            arg.empty() || arg[0] != '-') {
+            if (!bFormat) {
+                options.format = std::string(arg);
+                bFormat = true;
+            } else {
+                options.addresses.emplace_back(arg);
+            }
+            continue;
+        }
+        if (arg == "--") {
+            bOptions = false;
+        } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 1;
-        }
-        if (arg == "-q" || arg == "--quiet") {
+        } else if (arg == "-q" || arg == "--quiet") {
             options.bQuiet = true;
         } else if (arg == "-a" || arg == "--attributes" || arg == "-n" || arg == "--next") {
             if (i + 1 >= argc) {
@@ -408,20 +424,13 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 }
                 options.nNext = static_cast<int>(n);
             }
-        } else if (arg.size() > 1 && arg[0] == '-' && bFormat) {
-            return Usage(("unknown option " + std::string(arg)).c_str());
-        } else if (!bFormat) {
-            if (arg.size() > 1 && arg[0] == '-' && arg[1] != '[') {
-                return Usage(("unknown option " + std::string(arg)).c_str());
-            }
-            options.format = std::string(arg);
-            bFormat = true;
         } else {
-            options.addresses.emplace_back(arg);
+            return Usage(("unknown option " + std::string(arg)).c_str());
         }
     }
     if (!bFormat) {
-        return Usage("no FORMAT given");
+        std::fprintf(stderr, "edfcheck: no FORMAT given\n\n%s", kUsage);
+        return 2;
     }
     return 0;
 }

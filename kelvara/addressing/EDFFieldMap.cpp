@@ -1,5 +1,7 @@
 #include "kelvara/addressing/EDFFieldMap.h"
 
+#include <algorithm>
+
 CEDFFieldMap& CEDFFieldMap::operator=(const CEDFFieldMap& other) {
     if (this != &other) {
         RemoveAll();
@@ -9,6 +11,9 @@ CEDFFieldMap& CEDFFieldMap::operator=(const CEDFFieldMap& other) {
 }
 
 void CEDFFieldMap::CopyFrom(const CEDFFieldMap& other) {
+    // The copy's table is as large as the source's from the start, so fields
+    // arriving in name order still all find their place in it.
+    m_dense.assign(other.m_dense.size(), nullptr);
     for (const auto& [name, entry] : other.m_byName) {
         SetAt(CString(name), new CEDFField(*entry.pField));
     }
@@ -63,7 +68,7 @@ void CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
     const int nIndex = pField->m_nIndex;
     entry.nStoredIndex = nIndex;
     m_byIndex[nIndex] = pField;
-    const size_t nLimit = 2 * m_byName.size() + 16;
+    const size_t nLimit = std::max(2 * m_byName.size() + 16, m_dense.size());
     if (nIndex >= 1 && static_cast<size_t>(nIndex) <= nLimit) {
         if (m_dense.size() < static_cast<size_t>(nIndex)) {
             m_dense.resize(static_cast<size_t>(nIndex), nullptr);
