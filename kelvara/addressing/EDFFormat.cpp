@@ -1,5 +1,6 @@
 #include "kelvara/addressing/EDFFormat.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -109,11 +110,20 @@ NumericText ReadDecimal(const char* pch, size_t n) {
     return ReadDecimalByUtility(pch, n);
 }
 
-int UpperHexDigitValue(char c) {
-    if (IsDigit(c)) {
-        return c - '0';
+// Values of the upper-case hexadecimal digits; -1 for every other byte.
+constexpr auto kUpperHexDigits = [] {
+    std::array<signed char, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        table[static_cast<size_t>(c)] =
+            static_cast<signed char>((c >= '0' && c <= '9')   ? c - '0'
+                                     : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                                              : -1);
     }
-    return (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    return table;
+}();
+
+int UpperHexDigitValue(char c) {
+    return kUpperHexDigits[static_cast<unsigned char>(c)];
 }
 
 NumericText ReadHexadecimal(const char* pch, size_t n) {
@@ -187,13 +197,20 @@ FixedScan ScanFixedNumber(const char* pch, size_t nWidth, int nRadix) {
     }
     void* const* ppRanges = field.m_Ranges.GetData();
     if (field.m_nRadix == 10) {
-        NumericText value;
         if (pFast && pFast->bPlain) {
-            value.bNumber = true;
-            value.dValue = static_cast<double>(pFast->nValue);
-        } else {
-            value = ReadDecimal(pch, n);
+            // At most 15 digits: a whole number, compared without a double.
+            const auto nValue = static_cast<long long>(pFast->nValue);
+            for (int i = 0; i < nRanges; ++i) {
+                const auto* pRange = static_cast<const CEDFRange*>(ppRanges[i]);
+                if (pRange &&
+                    (nValue < pRange->GetLowCeiling() || nValue > pRange->GetHighFloor())) {
+                    return EDF_OUT_OF_RANGE;
+                }
+            }
+            return EDF_OK;
         }
+        NumericText value;
+        { value = ReadDecimal(pch, n); }
         if (!value.bNumber) {
             return EDF_NOT_A_NUMBER;
         }

@@ -21,6 +21,10 @@ public:
     // The bounds as a decimal range compares them: strtod of the text.
     double GetLowDecimal() const { return m_dLow; }
     double GetHighDecimal() const { return m_dHigh; }
+    // The same decimal comparison for a whole number v: "low > v" is
+    // "v < GetLowCeiling()" and "high < v" is "v > GetHighFloor()".
+    long long GetLowCeiling() const { return m_nLowCeiling; }
+    long long GetHighFloor() const { return m_nHighFloor; }
     // The bounds as a hexadecimal range compares them: HexToLong of the text.
     LONG GetLowHex() const { return m_nLowHex; }
     LONG GetHighHex() const { return m_nHighHex; }
@@ -51,6 +55,8 @@ public:
 private:
     double m_dLow;
     double m_dHigh;
+    long long m_nLowCeiling;
+    long long m_nHighFloor;
     LONG m_nLowHex;
     LONG m_nHighHex;
 };

@@ -44,9 +44,38 @@ TEST(EDFValidate, RangesAreAnIntersection) {
 TEST(EDFValidate, DecimalBoundsCompareAsNumbersNotText) {
     ExpectResults("[NVD 5 to 10]", {{"9", EDF_OK}, {"10", EDF_OK}, {"11", EDF_OUT_OF_RANGE}});
     ExpectResults("[N3D -5 to 5]", {{"-05", EDF_OK}, {"-06", EDF_OUT_OF_RANGE}});
+    // Bounds read by the hexadecimal reader for a decimal field go through
+    // strtod: "1E2" is 100.
+    ExpectResults("[N2H 00 to FF][N3C 0 to 1E2]",
+                  {{"FF100", EDF_OK}, {"FF101", EDF_OUT_OF_RANGE}, {"FF+99", EDF_OK}});
     // Digits beyond what a double holds exactly still compare like strtod.
     ExpectResults("[NVD 0 to 99999999999999999999]",
                   {{"99999999999999999999", EDF_OK}, {"100000000000000020000", EDF_OUT_OF_RANGE}});
+}
+
+TEST(EDFValidate, RangeEntriesReplacedAfterTheParseAreUsed) {
+    CEDFFormat format("[N1D 0 to 9]", nullptr);
+    format.ValidateFormat();
+    CEDFField* field = format.m_Fields.FindIndex(1);
+    field->DeleteRanges();
+    field->AddRange("2.5", "7.5");
+    EXPECT_EQ(format.Validate("2"), EDF_OUT_OF_RANGE);
+    EXPECT_EQ(format.Validate("3"), EDF_OK);
+    EXPECT_EQ(format.Validate("7"), EDF_OK);
+    EXPECT_EQ(format.Validate("8"), EDF_OUT_OF_RANGE);
+    field->DeleteRanges();
+    EXPECT_EQ(format.Validate("x"), EDF_OK);
+}
+
+TEST(EDFValidate, FieldOfAnotherTypeFails) {
+    CEDFFormat format("[N2D 0 to 99]", nullptr);
+    format.ValidateFormat();
+    CEDFField* field = format.m_Fields.FindIndex(1);
+    field->m_cType = 'X';
+    EXPECT_EQ(format.Validate("12"), EDF_FAILED);
+    EXPECT_EQ(format.Validate("1"), EDF_TOO_SHORT);
+    field->m_nWidth = -1;
+    EXPECT_EQ(format.Validate("12"), EDF_FAILED);
 }
 
 TEST(EDFValidate, VariableWidthKeywordsTakeTheShortestMatch) {
