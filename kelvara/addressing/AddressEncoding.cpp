@@ -71,7 +71,7 @@ public:
     CEDFFieldReader(const CEDFFormat& format, const CString& strAddress)
         : m_format(format), m_pszAddress(strAddress.GetString()) {}
 
-    // The text and keyword position of field nIndex; FALSE when the address
+    // The text and keyword position of field nIndex; false when the address
     // cannot give them (an error before or in the field).
     bool Read(int nIndex, CString& strText, int& rnKeyword) {
         while (m_bReadable && m_item.nField < nIndex) {
