@@ -54,11 +54,12 @@ void CEDFFieldMap::Unindex(const Entry& entry) {
     }
 }
 
-void CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
+BOOL CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
     if (pField == nullptr) {
-        return;
+        return FALSE;
     }
     Entry& entry = m_byName[strName.str()];
+    const BOOL bReplaced = entry.pField && entry.pField.get() != pField;
     if (entry.pField) {
         Unindex(entry);
     }
@@ -67,7 +68,13 @@ void CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
     }
     const int nIndex = pField->m_nIndex;
     entry.nStoredIndex = nIndex;
-    m_byIndex[nIndex] = pField;
+    // The parse stores indexes in rising order: appending at the end then
+    // takes constant time.
+    if (m_byIndex.empty() || m_byIndex.rbegin()->first < nIndex) {
+        m_byIndex.emplace_hint(m_byIndex.end(), nIndex, pField);
+    } else {
+        m_byIndex[nIndex] = pField;
+    }
     const size_t nLimit = std::max(2 * m_byName.size() + 16, m_dense.size());
     if (nIndex >= 1 && static_cast<size_t>(nIndex) <= nLimit) {
         if (m_dense.size() < static_cast<size_t>(nIndex)) {
@@ -75,6 +82,7 @@ void CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
         }
         m_dense[static_cast<size_t>(nIndex) - 1] = pField;
     }
+    return bReplaced;
 }
 
 void CEDFFieldMap::RemoveAll() {

@@ -47,8 +47,8 @@ public:
 
     // Stores pField under that name and takes ownership of it. A field
     // already stored under the name is destroyed: nothing can reach it any
-    // more. A null pointer stores nothing.
-    void SetAt(const CString& strName, CEDFField* pField);
+    // more; the result is then TRUE. A null pointer stores nothing.
+    BOOL SetAt(const CString& strName, CEDFField* pField);
     // Destroys every field.
     void RemoveAll();
 

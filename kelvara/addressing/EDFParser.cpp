@@ -1,6 +1,7 @@
 // The parse of an EDF format text: a state machine read one character at a
 // time, with readers for numbers and keywords in range lists.
 #include <memory>
+#include <string>
 
 #include "kelvara/addressing/EDFFormat.h"
 
@@ -16,6 +17,11 @@ bool IsUpperHexDigit(char c) {
 
 bool IsLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// "$$$" and the field's index in decimal.
+CString UnnamedFieldName(int nIndex) {
+    return CString("$$$" + std::to_string(nIndex));
 }
 
 bool IsBlank(char c) {
@@ -436,13 +442,12 @@ void CEDFParser::FinishRangeItem() {
 }
 
 void CEDFParser::AddCurrentField() {
-    const CString strName = m_pField->m_strName.IsEmpty() ? FormatString("$$$%d", m_nFieldCounter)
-                                                          : m_pField->m_strName;
-    if (m_format.m_Fields.Find(strName.str()) != nullptr) {
-        Note("a field of the same name replaces an earlier one: the earlier index has no field",
-             m_nFieldStart);
-    }
     m_format.AddField(&m_pField, &m_nFieldCounter);
+    // AddField notes a replaced name without knowing where the field began.
+    auto& notes = m_format.m_Report.notes;
+    if (!notes.empty() && notes.back().nPosition < 0) {
+        notes.back().nPosition = m_nFieldStart;
+    }
     m_eState = CEDFFormat::PS_BETWEEN;
 }
 
@@ -547,10 +552,15 @@ void CEDFFormat::AddField(CEDFField** ppField, int* pnFieldCounter) {
         return;
     }
     if (pField->m_strName.IsEmpty()) {
-        pField->m_strName.Format("$$$%d", *pnFieldCounter);
+        pField->m_strName = UnnamedFieldName(*pnFieldCounter);
     }
     pField->m_nIndex = *pnFieldCounter;
-    m_Fields.SetAt(pField->m_strName, pField);
+    if (m_Fields.SetAt(pField->m_strName, pField) &&
+        static_cast<int>(m_Report.notes.size()) < ParseReport::kMaxNotes) {
+        m_Report.notes.push_back(
+            {-1,
+             "a field of the same name replaces an earlier one: the earlier index has no field"});
+    }
     m_strLayout += 'F';
     ++*pnFieldCounter;
     *ppField = nullptr;
