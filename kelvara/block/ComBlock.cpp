@@ -159,7 +159,7 @@ CComBlock& CComBlock::operator=(const CComBlock& src) {
 
 void CComBlock::SetStandardErrorCode(DWORD dwCode, CCommsStats* pStats) {
     m_dwStandardErrorCode = dwCode;
-    m_strStandardError = GetStandardErrorText(dwCode);
+    m_strStandardError = GetStandardErrorMessage(dwCode);
     pStats->IncrementStandardErrors();
     pStats->SetLastError(m_strStandardError);
     if (dwCode == kTimeoutCode) {

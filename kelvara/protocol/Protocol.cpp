@@ -269,11 +269,11 @@ DWORD CProtocol::GetNextDeviceAddress(CRemoteAddress* pCurrent, CRemoteAddress& 
 }
 
 DWORD CProtocol::ValidateRemoteAddress(CRemoteAddress* pAddress) {
-    return pAddress ? static_cast<DWORD>(pAddress->Validate()) : SE_INVALID_FORMAT;
+    return pAddress ? static_cast<DWORD>(pAddress->Validate()) : static_cast<DWORD>(EDF_FAILED);
 }
 
 DWORD CProtocol::ValidateDeviceAddress(CRemoteAddress* pAddress) {
-    return pAddress ? static_cast<DWORD>(pAddress->Validate()) : SE_INVALID_FORMAT;
+    return pAddress ? static_cast<DWORD>(pAddress->Validate()) : static_cast<DWORD>(EDF_FAILED);
 }
 
 DWORD CProtocol::ValidateAdditionalParameters(CRemoteAddress*, WORD, int, int) {
