@@ -1,6 +1,8 @@
 // Kelvara: the whole public interface in one include.
 #pragma once
 
+#include "kelvara/buffer/Combuf.h"
+#include "kelvara/buffer/DataConversion.h"
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
 #include "kelvara/framework/DateTime.h"
