@@ -28,10 +28,19 @@ Span Clip(std::int64_t nStart, std::int64_t nEnd, int nLength) {
 // ---- polynomial checksum ----------------------------------------------------
 //
 // One byte of the checksum is eight steps of "shift right keeping bit 15,
-// XOR the polynomial in when a 1 fell out". Each step is linear over GF(2) in
-// the 16-bit register, so the eight steps applied to (crc ^ byte) split into
-// the contribution of its low byte and that of its high byte, and
-// two 256-entry tables per polynomial reproduce the bit loop exactly.
+// XOR the polynomial in when a 1 fell out". Call those eight steps T. Each
+// step is linear over GF(2) in the 16-bit register, so T is too, and
+//   T(x) = T(low byte of x) ^ T(high byte of x << 8).
+// The second term never shifts a 1 out (bits 0-7 are clear), so it is just
+// the high byte sign-extended to 16 bits. One table of T over the 256 low
+// bytes therefore reproduces the bit loop exactly, one byte at a time.
+//
+// Going further the same way, eight bytes b0..b7 taken at once give
+//   crc' = T^8(crc ^ b0) ^ T^7(b1) ^ ... ^ T^1(b7),
+// where only the first term depends on the running value; the other seven
+// lookups do not wait for it. With tables of T^1..T^8 over low bytes and of
+// T^8 over high bytes the loop does eight bytes per step of its dependency
+// chain.
 
 WORD ShiftEightBits(WORD wCrc, WORD wPolynomial) {
     for (int bit = 0; bit < 8; ++bit) {
@@ -52,10 +61,36 @@ WORD BitwisePolynomialLrc(const BYTE* p, const BYTE* pEnd, WORD wPolynomial) {
     return wCrc;
 }
 
+// The high byte of x sign-extended: what T makes of (high byte << 8).
+unsigned SignExtendedHighByte(unsigned x) {
+    return static_cast<WORD>(static_cast<std::int8_t>(static_cast<BYTE>(x >> 8)));
+}
+
 struct PolynomialTables {
-    WORD low[256];   // the eight steps applied to a low byte
-    WORD high[256];  // ... and to a high byte
+    WORD power[8][256];  // power[j][b] = T^(j+1)(b) for a low byte b
+    WORD high8[256];     // high8[h] = T^8(h << 8)
 };
+
+void BuildTables(PolynomialTables& t, WORD wPolynomial) {
+    auto step = [&t](unsigned x) {
+        return static_cast<WORD>(t.power[0][x & 0xFFu] ^ SignExtendedHighByte(x));
+    };
+    for (unsigned b = 0; b < 256; ++b) {
+        t.power[0][b] = ShiftEightBits(static_cast<WORD>(b), wPolynomial);
+    }
+    for (unsigned j = 1; j < 8; ++j) {
+        for (unsigned b = 0; b < 256; ++b) {
+            t.power[j][b] = step(t.power[j - 1][b]);
+        }
+    }
+    for (unsigned h = 0; h < 256; ++h) {
+        WORD x = static_cast<WORD>(h << 8);
+        for (int j = 0; j < 8; ++j) {
+            x = step(x);
+        }
+        t.high8[h] = x;
+    }
+}
 
 // Tables for the polynomials in use, in static storage. Drivers use one or
 // two polynomials, so a small open-addressed set is plenty; when every slot a
@@ -63,10 +98,10 @@ struct PolynomialTables {
 // (same result, slower) rather than growing without bound.
 //
 // A slot's key is 0 while the slot is free and polynomial + 0x10000 once its
-// tables are complete. Filling happens under a mutex; the key is published
-// with release order after the tables, so a reader that sees the key with
-// acquire order may read the tables without a lock.
-constexpr unsigned kTableSlots = 64;
+// tables are complete; a slot once filled is never emptied. Filling happens
+// under a mutex; the key is published with release order after the tables,
+// so a reader that sees the key with acquire order reads them without a lock.
+constexpr unsigned kTableSlots = 32;
 constexpr unsigned kProbeLength = 8;
 
 struct TableSlot {
@@ -78,7 +113,7 @@ TableSlot g_tableSlots[kTableSlots];
 std::mutex g_tableFillMutex;
 
 unsigned SlotIndex(WORD wPolynomial, unsigned nProbe) {
-    return (((wPolynomial * 40503u) >> 10) + nProbe) & (kTableSlots - 1);
+    return (((wPolynomial * 40503u) >> 11) + nProbe) & (kTableSlots - 1);
 }
 
 const PolynomialTables* FillSlot(WORD wPolynomial) {
@@ -91,10 +126,7 @@ const PolynomialTables* FillSlot(WORD wPolynomial) {
             return &slot.tables;  // filled by another thread meanwhile
         }
         if (slotKey == 0) {
-            for (unsigned i = 0; i < 256; ++i) {
-                slot.tables.low[i] = ShiftEightBits(static_cast<WORD>(i), wPolynomial);
-                slot.tables.high[i] = ShiftEightBits(static_cast<WORD>(i << 8), wPolynomial);
-            }
+            BuildTables(slot.tables, wPolynomial);
             slot.key.store(key, std::memory_order_release);
             return &slot.tables;
         }
@@ -112,10 +144,10 @@ const PolynomialTables* FindTables(WORD wPolynomial) {
             return &slot.tables;
         }
         if (slotKey == 0) {
-            break;
+            return FillSlot(wPolynomial);
         }
     }
-    return FillSlot(wPolynomial);
+    return nullptr;  // every slot it may use is taken for good
 }
 
 WORD PolynomialLrc(const BYTE* p, const BYTE* pEnd, WORD wPolynomial) {
@@ -126,12 +158,15 @@ WORD PolynomialLrc(const BYTE* p, const BYTE* pEnd, WORD wPolynomial) {
     if (pTables == nullptr) {
         return BitwisePolynomialLrc(p, pEnd, wPolynomial);
     }
-    const WORD* low = pTables->low;
-    const WORD* high = pTables->high;
+    const auto& t = pTables->power;
+    const WORD* high8 = pTables->high8;
     unsigned crc = 0xFFFF;
+    for (; pEnd - p >= 8; p += 8) {
+        crc = high8[crc >> 8] ^ t[7][(crc ^ p[0]) & 0xFFu] ^ t[6][p[1]] ^ t[5][p[2]] ^ t[4][p[3]] ^
+              t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    }
     for (; p != pEnd; ++p) {
-        const unsigned x = crc ^ *p;
-        crc = static_cast<unsigned>(low[x & 0xFFu] ^ high[x >> 8]);
+        crc = t[0][(crc ^ *p) & 0xFFu] ^ SignExtendedHighByte(crc);
     }
     return static_cast<WORD>(crc);
 }
@@ -210,10 +245,11 @@ void InsertEscapes(std::vector<BYTE>& data, Span range, BYTE bySpecial, BYTE byE
     // While w > r at least one special byte lies below r, so w - 2 >= r - 1
     // stays inside the range: the escape written there is either kept or
     // overwritten by the next byte.
+    // The pair is stored at once, as one 16-bit store per byte moved.
     while (w > r) {
         const BYTE b = p[--r];
-        p[w - 1] = b;
-        p[w - 2] = byEscape;
+        const BYTE pair[2] = {byEscape, b};
+        std::memcpy(p + w - 2, pair, 2);
         w -= 1 + static_cast<size_t>(b == bySpecial);
     }
 }
@@ -348,9 +384,19 @@ void CCombuf::AddEscapeChars(unsigned char bySpecial, unsigned char byEscape, in
 
 void CCombuf::RemoveEscapeChars(unsigned char byEscape, int nStart, int nEnd) {
     const Span range = Clip(nStart, nEnd == -1 ? GetSize() - 1 : nEnd, GetSize());
-    const auto first = m_data.begin() + range.begin;
-    const auto last = m_data.begin() + range.end;
-    m_data.erase(std::remove(first, last, byEscape), last);
+    if (range.begin == range.end) {
+        return;
+    }
+    // Every byte is stored and the write position advances past the kept
+    // ones only: no branch on the data, which mispredicts on real frames.
+    BYTE* p = m_data.data();
+    size_t w = static_cast<size_t>(range.begin);
+    for (size_t r = w; r < static_cast<size_t>(range.end); ++r) {
+        const BYTE b = p[r];
+        p[w] = b;
+        w += static_cast<size_t>(b != byEscape);
+    }
+    m_data.erase(m_data.begin() + static_cast<std::ptrdiff_t>(w), m_data.begin() + range.end);
 }
 
 void CCombuf::AddEscapeChars(const CByteArray& data, unsigned char bySpecial,
@@ -362,19 +408,20 @@ void CCombuf::AddEscapeChars(const CByteArray& data, unsigned char bySpecial,
 }
 
 void CCombuf::RemoveEscapeChars(const CByteArray& data, unsigned char byEscape) {
-    // Reading never runs ahead of writing, so this works in place as well.
+    // Reading never runs behind writing, so this works in place as well.
     const BYTE* src = data.GetData();
     const size_t n = static_cast<size_t>(data.GetSize());
     m_data.resize(std::max(m_data.size(), n));
     BYTE* dst = m_data.data();
     size_t w = 0;
+    bool bEscaped = false;  // the byte before was a dropped escape
     for (size_t r = 0; r < n; ++r) {
-        if (src[r] == byEscape) {
-            if (++r == n) {
-                break;  // a final escape protects nothing and is dropped
-            }
-        }
-        dst[w++] = src[r];
+        const BYTE b = src[r];
+        const bool bIsEscape = b == byEscape;
+        dst[w] = b;
+        w += static_cast<size_t>(bEscaped || !bIsEscape);
+        bEscaped = !bEscaped && bIsEscape;
     }
+    // A final escape protects nothing; it was dropped like any other.
     m_data.resize(w);
 }
