@@ -22,11 +22,11 @@ enum : unsigned short {
 
 // One source value, in the widest form its type needs.
 struct Value {
-    enum Kind { kInteger, kReal, kRawByte } kind;
+    enum Kind { kInteger, kSingle, kReal, kRawByte } kind;
     LONG integer;  // kInteger: 16-bit sign-extended, byte zero-extended
-    double real;   // kReal: float widened exactly, or double
+    float single;  // kSingle: kept as read, so a float copies bit for bit
+    double real;   // kReal
     BYTE byte;     // kRawByte: a boolean source byte as stored
-    bool bFloat;   // kReal read from a float, so a float destination gets it back unchanged
 };
 
 LONG TruncateToLong(double d) {
@@ -45,27 +45,39 @@ LONG TruncateToLong(double d) {
 // Reads the value of wType from the bytes at p through the utility conversions.
 Value ReadValue(unsigned short wType, const BYTE* p, CByteArray& scratch) {
     std::memcpy(scratch.GetData(), p, static_cast<size_t>(ConvertibleElementSize(wType)));
+    Value v{Value::kInteger, 0, 0.0f, 0.0, 0};
     switch (wType) {
         case kInt16:
-            return Value{Value::kInteger, ByteArrayToShort(scratch), 0.0, 0, false};
+            v.integer = ByteArrayToShort(scratch);
+            break;
         case kInt32:
-            return Value{Value::kInteger, ByteArrayToLong(scratch), 0.0, 0, false};
+            v.integer = ByteArrayToLong(scratch);
+            break;
         case kFloat:
-            return Value{Value::kReal, 0, ByteArrayToFloat(scratch), 0, true};
+            v.kind = Value::kSingle;
+            v.single = ByteArrayToFloat(scratch);
+            break;
         case kDouble:
-            return Value{Value::kReal, 0, ByteArrayToDouble(scratch), 0, false};
+            v.kind = Value::kReal;
+            v.real = ByteArrayToDouble(scratch);
+            break;
         case kBoolean:
-            return Value{Value::kRawByte, 0, 0.0, *p, false};
+            v.kind = Value::kRawByte;
+            v.byte = *p;
+            break;
         default:  // kByte
-            return Value{Value::kInteger, static_cast<BYTE>(ByteArrayToChar(scratch)), 0.0, 0,
-                         false};
+            v.integer = static_cast<BYTE>(ByteArrayToChar(scratch));
+            break;
     }
+    return v;
 }
 
 LONG AsLong(const Value& v) {
     switch (v.kind) {
         case Value::kInteger:
             return v.integer;
+        case Value::kSingle:
+            return TruncateToLong(v.single);
         case Value::kReal:
             return TruncateToLong(v.real);
         default:
@@ -77,6 +89,8 @@ double AsDouble(const Value& v) {
     switch (v.kind) {
         case Value::kInteger:
             return static_cast<double>(v.integer);
+        case Value::kSingle:
+            return static_cast<double>(v.single);
         case Value::kReal:
             return v.real;
         default:
@@ -88,10 +102,12 @@ float AsFloat(const Value& v) {
     switch (v.kind) {
         case Value::kInteger:
             return static_cast<float>(v.integer);
+        case Value::kSingle:
+            return v.single;
         case Value::kReal:
-            if (!v.bFloat && std::isfinite(v.real) && std::fabs(v.real) >= 0x1.ffffffp127) {
-                // Beyond the largest float even after rounding: infinity, as
-                // the hardware gives, spelled out so no compiler is surprised.
+            if (std::isfinite(v.real) && std::fabs(v.real) >= 0x1.ffffffp127) {
+                // Rounds beyond the largest float: infinity, as the hardware
+                // gives, spelled out because the language leaves it undefined.
                 return v.real > 0 ? std::numeric_limits<float>::infinity()
                                   : -std::numeric_limits<float>::infinity();
             }
@@ -105,6 +121,8 @@ BYTE AsBooleanByte(const Value& v) {
     switch (v.kind) {
         case Value::kInteger:
             return v.integer != 0 ? 0xFF : 0x00;
+        case Value::kSingle:
+            return v.single != 0.0f ? 0xFF : 0x00;
         case Value::kReal:
             return v.real != 0.0 ? 0xFF : 0x00;
         default:
