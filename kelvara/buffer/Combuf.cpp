@@ -1,7 +1,6 @@
 #include "kelvara/buffer/Combuf.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <climits>
 #include <cstdint>
@@ -225,7 +224,7 @@ BYTE Xor(const BYTE* p, const BYTE* pEnd) {
 
 // ---- escapes --------------------------------------------------------------------
 
-// Inserts byEscape before each bySpecial of [nBegin, nEnd) of data, in place.
+// Inserts byEscape before each bySpecial of the range of data, in place.
 // The vector grows once; then the bytes are moved back to front, so each
 // byte moves once, and the walk stops as soon as no escape is left to insert
 // (from there on the bytes already stand where they belong).
@@ -242,10 +241,10 @@ void InsertEscapes(std::vector<BYTE>& data, Span range, BYTE bySpecial, BYTE byE
     std::memmove(p + range.end + nEscapes, p + range.end, nOldSize - range.end);
     size_t r = static_cast<size_t>(range.end);  // next byte to move is r - 1
     size_t w = r + nEscapes;                    // it goes to w - 1
-    // While w > r at least one special byte lies below r, so w - 2 >= r - 1
-    // stays inside the range: the escape written there is either kept or
-    // overwritten by the next byte.
-    // The pair is stored at once, as one 16-bit store per byte moved.
+    // Each byte is stored together with an escape before it, in one 16-bit
+    // store; when the byte is not special the next byte overwrites that
+    // escape. While w > r at least one special byte lies below r, so
+    // w - 2 >= r - 1 never reaches below the range.
     while (w > r) {
         const BYTE b = p[--r];
         const BYTE pair[2] = {byEscape, b};
