@@ -102,7 +102,7 @@ stage_fuzz() {
         mkdir -p "$work"
         [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
         echo "-- $name"
-        "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$work" 2>&1 | tail -n 4
+        "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix="$root/build/fuzz/" "$work" 2>&1 | tail -n 4
         summary+=("fuzz: $name ran ${fuzz_seconds}s without a finding")
     done
 }
