@@ -13,13 +13,28 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include "kelvara/platform/NamedMutex.h"
+
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+// The thread sanitizer's timedlock wrapper ignores a lock taken over from a
+// dead holder (EOWNERDEAD); tell it that this thread holds the mutex now.
+#define KELVARA_TSAN_TOOK_OVER(m)                              \
+    do {                                                       \
+        __tsan_mutex_pre_lock((m), __tsan_mutex_try_lock);     \
+        __tsan_mutex_post_lock((m), __tsan_mutex_try_lock, 0); \
+    } while (0)
+#else
+#define KELVARA_TSAN_TOOK_OVER(m) ((void)(m))
+#endif
 
 namespace kelvara::platform {
 
@@ -117,27 +132,29 @@ public:
     PosixNamedMutex& operator=(const PosixNamedMutex&) = delete;
 
     LockResult Lock(std::uint32_t nTimeoutMs) override {
+        pthread_mutex_t* pMutex = &m_pBlock->mutex;
         int rc = 0;
         if (nTimeoutMs == kInfinite) {
-            rc = pthread_mutex_lock(&m_pBlock->mutex);
+            rc = pthread_mutex_lock(pMutex);
+        } else if (nTimeoutMs == 0) {
+            rc = pthread_mutex_trylock(pMutex);
         } else {
-            timespec deadline{};
-            clock_gettime(CLOCK_REALTIME, &deadline);
-            deadline.tv_sec += static_cast<time_t>(nTimeoutMs / 1000u);
-            deadline.tv_nsec += static_cast<long>(nTimeoutMs % 1000u) * 1000000L;
-            if (deadline.tv_nsec >= 1000000000L) {
-                deadline.tv_sec += 1;
-                deadline.tv_nsec -= 1000000000L;
+            const timespec deadline = Deadline(nTimeoutMs);
+            rc = pthread_mutex_timedlock(pMutex, &deadline);
+            if (rc == EOWNERDEAD) {
+                KELVARA_TSAN_TOOK_OVER(pMutex);
             }
-            rc = pthread_mutex_timedlock(&m_pBlock->mutex, &deadline);
         }
         switch (rc) {
             case 0:
+                NoteAcquired(false);
                 return LockResult::Acquired;
             case EOWNERDEAD:
                 // We hold it now; mark it usable again for everyone.
-                pthread_mutex_consistent(&m_pBlock->mutex);
+                pthread_mutex_consistent(pMutex);
+                NoteAcquired(true);
                 return LockResult::Abandoned;
+            case EBUSY:
             case ETIMEDOUT:
                 return LockResult::TimedOut;
             default:
@@ -146,10 +163,48 @@ public:
         }
     }
 
-    bool Unlock() override { return pthread_mutex_unlock(&m_pBlock->mutex) == 0; }
+    bool Unlock() override {
+        // Asking the system to unlock a mutex this thread does not hold is
+        // refused anyway; not asking keeps thread checkers quiet.
+        if (m_owner.load(std::memory_order_relaxed) != std::this_thread::get_id()) {
+            return false;
+        }
+        if (--m_nDepth == 0) {
+            m_owner.store(std::thread::id(), std::memory_order_relaxed);
+        }
+        return pthread_mutex_unlock(&m_pBlock->mutex) == 0;
+    }
 
 private:
+    static timespec Deadline(std::uint32_t nTimeoutMs) {
+        timespec deadline{};
+        clock_gettime(CLOCK_REALTIME, &deadline);
+        deadline.tv_sec += static_cast<time_t>(nTimeoutMs / 1000u);
+        deadline.tv_nsec += static_cast<long>(nTimeoutMs % 1000u) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        return deadline;
+    }
+
+    // Called holding the mutex. A hold left by a holder that died is taken
+    // over with a fresh count.
+    void NoteAcquired(bool bTakenOver) {
+        const std::thread::id self = std::this_thread::get_id();
+        if (!bTakenOver && m_owner.load(std::memory_order_relaxed) == self) {
+            ++m_nDepth;
+        } else {
+            m_owner.store(self, std::memory_order_relaxed);
+            m_nDepth = 1;
+        }
+    }
+
     SharedBlock* m_pBlock;
+    // This process's holder and its depth of locking; only the holder
+    // changes them.
+    std::atomic<std::thread::id> m_owner{};
+    int m_nDepth = 0;
 };
 
 struct Registry {
