@@ -96,7 +96,7 @@ public:                                     \
         return new class_name;                                                                     \
     }                                                                                              \
     KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject) \
-    CArchive& operator>>(CArchive& ar, class_name*& pOb) {                                         \
+    [[maybe_unused]] CArchive& operator>>(CArchive& ar, class_name*& pOb) {                        \
         pOb = static_cast<class_name*>(ar.ReadObject(RUNTIME_CLASS(class_name)));                  \
         return ar;                                                                                 \
     }

@@ -1,0 +1,133 @@
+// The framework's value types: strings, arrays, lists, memory files and
+// date-times.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "kelvara/Kelvara.h"
+#include "support/ArchiveBytes.h"
+
+namespace {
+
+TEST(CStringFormat, GrowsToAnyLength) {
+    const std::string big(100000, 'z');
+    CString s;
+    s.Format("<%s>%d", big.c_str(), 42);
+    EXPECT_EQ(s.GetLength(), 100004);
+    EXPECT_EQ(s.Right(3), ">42");
+    s.AppendFormat("%05.1f", 2.25);
+    EXPECT_EQ(s.Right(5), "002.2");
+}
+
+TEST(CStringSubstrings, ClampCountsAndPositions) {
+    const CString s("ABCDEF");
+    EXPECT_EQ(s.Left(2), "AB");
+    EXPECT_EQ(s.Left(99), "ABCDEF");
+    EXPECT_EQ(s.Left(-1), "");
+    EXPECT_EQ(s.Right(2), "EF");
+    EXPECT_EQ(s.Mid(4), "EF");
+    EXPECT_EQ(s.Mid(2, 2), "CD");
+    EXPECT_EQ(s.Mid(10, 2), "");
+    EXPECT_EQ(s.Mid(-3, 2), "AB");
+    EXPECT_EQ(s.GetAt(6), '\0');
+    EXPECT_EQ(s.Find("CD"), 2);
+    EXPECT_EQ(s.Find('Z'), -1);
+    EXPECT_EQ(s.CompareNoCase("abcdef"), 0);
+    CString t("a,b,,c");
+    EXPECT_EQ(t.Replace(",", ";;"), 3);
+    EXPECT_EQ(t, "a;;b;;;;c");
+}
+
+TEST(CStringText, KeepsEmbeddedZeroBytes) {
+    const char raw[] = {'a', '\0', 'b'};
+    const CString s(raw, 3);
+    EXPECT_EQ(s.GetLength(), 3);
+    const auto bytes = kelvara_test::StoreWith([&](CArchive& ar) { ar << s; });
+    CString back;
+    kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { ar >> back; });
+    EXPECT_EQ(back, s);
+}
+
+TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElement) {
+    CByteArray a;
+    EXPECT_EQ(a.Add(1), 0);
+    EXPECT_EQ(a.Add(2), 1);
+    a.SetAt(5, 9);
+    a[7] = 9;
+    EXPECT_EQ(a.GetSize(), 2);
+    EXPECT_EQ(a.GetAt(-1), 0);
+    EXPECT_EQ(a[9], 0);
+    a.RemoveAt(1, 50);
+    EXPECT_EQ(a.GetSize(), 1);
+    a.InsertAt(3, 7, 2);
+    ASSERT_EQ(a.GetSize(), 5);
+    EXPECT_EQ(a[1], 0);
+    EXPECT_EQ(a[4], 7);
+    CByteArray b;
+    b.Copy(a);
+    EXPECT_EQ(b.Append(a), 5);
+    EXPECT_EQ(b.GetSize(), 10);
+    b.InsertAt(0, &b);
+    EXPECT_EQ(b.GetSize(), 20);
+}
+
+TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
+    CStringList list;
+    list.AddTail("one");
+    list.AddTail("two");
+    list.AddHead("zero");
+    EXPECT_EQ(list.GetCount(), 3);
+    EXPECT_EQ(list.RemoveHead(), "zero");
+    POSITION pos = list.GetHeadPosition();
+    EXPECT_EQ(list.GetNext(pos), "one");
+    EXPECT_EQ(list.GetNext(pos), "two");
+    EXPECT_EQ(pos, nullptr);
+    list.RemoveAt(list.Find("one"));
+    EXPECT_EQ(list.GetHead(), "two");
+    list.RemoveAll();
+    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_EQ(list.RemoveHead(), "");
+    list.AddTail("x");
+    list.AddTail(&list);
+    EXPECT_EQ(list.GetCount(), 2);
+}
+
+TEST(CMemFileStorage, AttachedFixedBufferCannotGrow) {
+    BYTE buffer[4] = {1, 2, 3, 4};
+    CMemFile file(buffer, sizeof buffer);
+    EXPECT_EQ(file.GetLength(), 4u);
+    BYTE out[8] = {};
+    EXPECT_EQ(file.Read(out, 8), 4u);
+    EXPECT_EQ(out[3], 4);
+    file.SeekToBegin();
+    const BYTE more[6] = {};
+    EXPECT_THROW(file.Write(more, 6), CArchiveException);
+    EXPECT_EQ(file.Detach(), buffer);
+}
+
+TEST(COleDateTimeValue, CountsDaysFromTheEndOf1899) {
+    EXPECT_EQ(static_cast<double>(COleDateTime(1899, 12, 30, 0, 0, 0)), 0.0);
+    EXPECT_EQ(static_cast<double>(COleDateTime(1900, 1, 1, 12, 0, 0)), 2.5);
+    EXPECT_EQ(static_cast<double>(COleDateTime(1899, 12, 29, 6, 0, 0)), -1.25);
+    const COleDateTime d(2026, 12, 6, 23, 59, 59);
+    EXPECT_EQ(d.GetYear(), 2026);
+    EXPECT_EQ(d.GetMonth(), 12);
+    EXPECT_EQ(d.GetDay(), 6);
+    EXPECT_EQ(d.GetSecond(), 59);
+    EXPECT_EQ(d.GetDayOfWeek(), 1);  // a Sunday
+    EXPECT_EQ(COleDateTime(2023, 2, 29, 0, 0, 0).GetStatus(), COleDateTime::invalid);
+    EXPECT_EQ(COleDateTime(1899, 12, 29, 6, 0, 0).Format(), "1899-12-29 06:00:00");
+    EXPECT_EQ(COleDateTime::GetCurrentTime().GetStatus(), COleDateTime::valid);
+}
+
+TEST(PropertySheetShell, IsNotShownWithoutAHostHandler) {
+    CPropertySheet sheet("Caption");
+    CPropertyPage page("Port");
+    sheet.AddPage(&page);
+    EXPECT_EQ(sheet.DoModal(), 0);
+    AfxSetPropertySheetHandler([](CPropertySheet& s) { return s.GetPageCount() == 1 ? IDOK : 0; });
+    EXPECT_EQ(sheet.DoModal(), IDOK);
+    AfxSetPropertySheetHandler(nullptr);
+}
+
+}  // namespace
