@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -96,10 +97,88 @@ void ShowErrorTable() {
     std::printf("\n");
 }
 
+// A driver's statistics over a few simulated exchanges: bytes out and in,
+// one time-out, one checksum error, each block's com time; then the host
+// drains the comms log as it would between transfers.
+bool ShowCommsStatistics() {
+    std::printf("== Communications statistics and comms log\n");
+    CCommsStats stats;
+    stats.ActivateCommsLog(true);
+    stats.LogAsHex(true);
+
+    struct Exchange {
+        std::vector<BYTE> request;
+        std::vector<BYTE> reply;  // empty: no reply
+        DWORD dwError;
+        DWORD dwComTime;
+    };
+    const Exchange exchanges[] = {
+        {{0x01, 0x03, 0x00, 0x00, 0x00, 0x02}, {0x01, 0x03, 0x04, 0x00, 0x2A, 0x01, 0x00}, 0, 12},
+        {{0x01, 0x03, 0x00, 0x10, 0x00, 0x01}, {}, SE_TIMEOUT, 1000},
+        {{0x01, 0x06, 0x00, 0x01, 0x00, 0x07},
+         {0x01, 0x06, 0x00, 0x01, 0x00, 0x08},
+         SE_CHECKSUM_ERROR,
+         9},
+        {{'R', 'D', ' ', 'D', 'M', '1', '0', '\r'}, {'O', 'K', ' ', '4', '2', '\r'}, 0, 7},
+    };
+    for (const Exchange& x : exchanges) {
+        // The last exchange speaks text, and is logged as text.
+        stats.LogAsHex(x.request[0] < 0x20);
+        CByteArray out;
+        for (BYTE b : x.request) {
+            out.Add(b);
+        }
+        stats.AddBytesOut(static_cast<DWORD>(out.GetSize()));
+        stats.AddToCommsLog(&out, false);
+        if (!x.reply.empty()) {
+            CByteArray in;
+            for (BYTE b : x.reply) {
+                in.Add(b);
+            }
+            stats.AddBytesIn(static_cast<DWORD>(in.GetSize()));
+            stats.AddToCommsLog(&in, true);
+        }
+        if (x.dwError != 0) {
+            // What storing the code in a block does to the statistics.
+            stats.IncrementStandardErrors();
+            stats.SetLastError(GetStandardErrorMessage(x.dwError));
+            if (x.dwError == SE_TIMEOUT) {
+                stats.IncrementTimeoutErrors();
+            } else if (x.dwError == SE_CHECKSUM_ERROR) {
+                stats.IncrementCRCErrors();
+            }
+        }
+        stats.AddBlockExecutionTime(x.dwComTime);
+    }
+
+    std::printf("comms log (%d lines):\n", stats.GetCommsLogCount());
+    CString line;
+    while (stats.GetCommsLogCount() > 0) {
+        stats.GetFromCommsLog(&line);
+        std::printf("  %s\n", line.GetString());
+    }
+    std::printf("blocks %lu, total %lu ms, average %lu ms, %lu blocks/s, %lu bytes/s\n",
+                static_cast<unsigned long>(stats.GetBlockCount()),
+                static_cast<unsigned long>(stats.GetTotalBlockExecutionTime()),
+                static_cast<unsigned long>(stats.GetAverageBlockExecutionTime()),
+                static_cast<unsigned long>(stats.GetBlocksPerSecond()),
+                static_cast<unsigned long>(stats.GetBytesPerSecond()));
+    std::printf("bytes in %lu, out %lu; errors %lu (time-outs %lu, checksum %lu); last: \"%s\"\n\n",
+                static_cast<unsigned long>(stats.GetTotalBytesIn()),
+                static_cast<unsigned long>(stats.GetTotalBytesOut()),
+                static_cast<unsigned long>(stats.GetNumberStandardErrors()),
+                static_cast<unsigned long>(stats.GetNumberTimeoutErrors()),
+                static_cast<unsigned long>(stats.GetNumberCRCErrors()),
+                stats.GetLastErrorString().GetString());
+    return stats.GetBlockCount() == 4 && stats.GetCommsLogCount() == 0 &&
+           stats.GetNumberStandardErrors() == 2;
+}
+
 }  // namespace
 
 int main() {
-    const bool ok = ShowArchiveRoundTrip();
+    bool ok = ShowArchiveRoundTrip();
     ShowErrorTable();
+    ok = ShowCommsStatistics() && ok;
     return ok ? 0 : 1;
 }
