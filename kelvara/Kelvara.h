@@ -1,6 +1,12 @@
 // Kelvara: the whole public interface in one include.
 #pragma once
 
+#include "kelvara/addressing/EDFField.h"
+#include "kelvara/addressing/EDFFieldMap.h"
+#include "kelvara/addressing/EDFFormat.h"
+#include "kelvara/addressing/EDFRange.h"
+#include "kelvara/addressing/EDFRet.h"
+#include "kelvara/addressing/RemoteAddress.h"
 #include "kelvara/buffer/Combuf.h"
 #include "kelvara/buffer/DataConversion.h"
 #include "kelvara/framework/Archive.h"

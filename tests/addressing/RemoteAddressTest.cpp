@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "kelvara/addressing/RemoteAddress.h"
+#include "support/ArchiveBytes.h"
+
+using kelvara_test::Bytes;
+using kelvara_test::LoadFrom;
+using kelvara_test::StoreWith;
+
+namespace {
+
+constexpr const char* kStepping = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
+
+TEST(RemoteAddress, BlockDefaultValidatesWithNoFields) {
+    CRemoteAddress address("", "[]", nullptr);
+    EXPECT_EQ(address.Validate(), EDF_OK);
+    EXPECT_EQ(address.m_Format.m_Fields.GetCount(), 0);
+    EXPECT_FALSE(address.IsAutoIncrementable());
+}
+
+TEST(RemoteAddress, ConstructorParsesValidatesAndFindsTheStep) {
+    CRemoteAddress address("D0100", kStepping, "U1U2");
+    EXPECT_EQ(address.m_Format.m_bParsed, TRUE);
+    EXPECT_TRUE(address.IsAutoIncrementable());
+    CString value;
+    EXPECT_EQ(address.Field("Offset", value), EDF_OK);
+    EXPECT_EQ(value, "0100");
+    int position = -1;
+    EXPECT_EQ(address.Field(1, &position), EDF_OK);
+    EXPECT_EQ(position, 0);
+    EXPECT_EQ(address.Field(1, value), EDF_OK);
+    EXPECT_EQ(value, "D");
+}
+
+TEST(RemoteAddress, ValidateUpdatesTheStepFlagWhateverTheResult) {
+    CRemoteAddress address("Q0100", kStepping, nullptr);
+    EXPECT_EQ(address.Validate(), EDF_NOT_A_KEYWORD);
+    EXPECT_TRUE(address.IsAutoIncrementable());
+
+    CRemoteAddress plain;
+    plain.m_Format.m_strFormat = "[N1D 0 to 9]";
+    plain.m_bAutoIncrement = TRUE;
+    plain.SetAddress("x");
+    EXPECT_EQ(plain.Validate(), EDF_NOT_A_NUMBER);
+    EXPECT_FALSE(plain.IsAutoIncrementable());
+}
+
+TEST(RemoteAddress, SetAddressWaitsForValidate) {
+    CRemoteAddress address("D0100", kStepping, nullptr);
+    address.SetAddress("bad");
+    EXPECT_TRUE(address.IsAutoIncrementable());
+    EXPECT_EQ(address.GetAddress(), "bad");
+    EXPECT_EQ(address.Validate(), EDF_NOT_A_KEYWORD);
+}
+
+TEST(RemoteAddress, DefaultConstructedIsUnparsedUntilValidate) {
+    CRemoteAddress address;
+    CString value;
+    EXPECT_EQ(address.Field(1, value), EDF_UNKNOWN_FIELD_INDEX);
+    EXPECT_EQ(address.Field("x", value), EDF_UNKNOWN_FIELD_NAME);
+    EXPECT_EQ(address.m_Format.m_bParsed, FALSE);
+    EXPECT_EQ(address.Validate(), EDF_OK);
+    EXPECT_EQ(address.m_Format.m_bParsed, TRUE);
+}
+
+TEST(RemoteAddress, CopiesAreDeepAndAnswerAtOnce) {
+    CRemoteAddress source("M0042", kStepping, "U1U2");
+    source.m_Object.m_dwIdentifier = 7;
+    CRemoteAddress copy(source);
+    EXPECT_EQ(copy.m_Object.m_dwIdentifier, 0u);
+    EXPECT_EQ(copy.m_Object.GetVersion(), 1);
+    CString value;
+    EXPECT_EQ(copy.Field("Offset", value), EDF_OK);
+    EXPECT_EQ(value, "0042");
+    EXPECT_TRUE(copy.IsAutoIncrementable());
+
+    CRemoteAddress assigned;
+    assigned.m_Object.m_dwIdentifier = 3;
+    assigned = source;
+    EXPECT_EQ(assigned.m_Object.m_dwIdentifier, 3u);
+    source.m_Format.DeleteFields();
+    source.SetAddress("D0001");
+    EXPECT_EQ(assigned.Field(2, value), EDF_OK);
+    EXPECT_EQ(value, "0042");
+    EXPECT_EQ(assigned.m_Format.m_Fields.FindIndex(2)->m_nEncodedSize, 2);
+
+    assigned = assigned;
+    EXPECT_EQ(assigned.GetAddress(), "M0042");
+}
+
+TEST(RemoteAddress, ArchiveHoldsBaseObjectFormatTextAndStepFlag) {
+    CRemoteAddress address("D0100", kStepping, "U1U2");
+    const Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
+    const std::string format(kStepping);
+    Bytes expected = {1, 0, 0, 0, 0, 0, 0, 0, static_cast<BYTE>(format.size())};
+    expected.insert(expected.end(), format.begin(), format.end());
+    expected.insert(expected.end(), {1, 0, 0, 0});
+    EXPECT_EQ(bytes, expected);
+}
+
+TEST(RemoteAddress, LoadingReparsesAndRevalidatesTheHeldText) {
+    CRemoteAddress stored("D0100", kStepping, "U1U2");
+    const Bytes bytes = StoreWith([&](CArchive& ar) { stored.Serialize(ar); });
+
+    CRemoteAddress fresh;
+    LoadFrom(bytes, [&](CArchive& ar) { fresh.Serialize(ar); });
+    EXPECT_EQ(fresh.m_Format.m_strFormat, kStepping);
+    EXPECT_EQ(fresh.GetAddress(), "");
+    EXPECT_EQ(fresh.m_Format.m_strAttributes, "");
+    EXPECT_EQ(fresh.m_Format.m_bParsed, TRUE);
+    EXPECT_TRUE(fresh.IsAutoIncrementable());
+
+    // An address that held another format keeps its text and is checked
+    // against the loaded one; the flag read is replaced by the fields'.
+    CRemoteAddress other("5", "[N1D(Old) 0 to 9]", "U1");
+    Bytes flagOff = bytes;
+    flagOff[flagOff.size() - 4] = 0;
+    LoadFrom(flagOff, [&](CArchive& ar) { other.Serialize(ar); });
+    EXPECT_TRUE(other.IsAutoIncrementable());
+    EXPECT_EQ(other.GetAddress(), "5");
+    EXPECT_EQ(other.Validate(), EDF_NOT_A_KEYWORD);
+    CString value;
+    EXPECT_EQ(other.Field("Old", value), EDF_UNKNOWN_FIELD_NAME);
+    EXPECT_EQ(other.m_Format.m_Fields.FindIndex(1)->m_nEncodedSize, 1);
+}
+
+TEST(RemoteAddress, ShortArchiveThrowsAndKeepsTheFormat) {
+    CRemoteAddress address("5", "[N1D 0 to 9]", nullptr);
+    const Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
+    const Bytes cut(bytes.begin(), bytes.end() - 2);
+    CRemoteAddress target("5", "[N1D 0 to 9]", nullptr);
+    EXPECT_THROW(LoadFrom(cut, [&](CArchive& ar) { target.Serialize(ar); }), CArchiveException);
+    EXPECT_EQ(target.Validate(), EDF_OK);
+}
+
+}  // namespace
