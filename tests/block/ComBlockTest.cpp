@@ -321,7 +321,8 @@ TEST(BlockLogLine, NamesDirectionPointsAndAddresses) {
     b.GetFirstAddress()->SetAddress(" ");
     EXPECT_EQ(b.CreateLogString(), "");
     b.GetFirstAddress()->SetAddress("");
-    EXPECT_EQ(b.CreateLogString().Right(9), "address ");
+    b.GetDeviceAddress()->SetAddress("");
+    EXPECT_EQ(b.CreateLogString().Right(8), "address ");
 }
 
 }  // namespace
