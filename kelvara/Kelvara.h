@@ -49,3 +49,4 @@
 #include "kelvara/sibling/TimingProperties.h"
 #include "kelvara/sibling/Utility.h"
 #include "kelvara/sibling/WinThreadPlus.h"
+#include "kelvara/transport/ComObject.h"
