@@ -12,6 +12,7 @@
 #include "kelvara/framework/Sync.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/framework/Ui.h"
+#include "kelvara/location/QZLocation.h"
 #include "kelvara/resources/StringTable.h"
 #include "kelvara/sibling/QZObject.h"
 #include "kelvara/sibling/Utility.h"
