@@ -194,4 +194,43 @@ TEST(CarryDifferential, CheckWithShortcutsMatchesStepByStepOnRandomChains) {
     EXPECT_GT(compared, 15000);
 }
 
+// Amounts far beyond what the step-by-step reference can run: every carry
+// moves a modulus from a component to one step of its friend, so the
+// weighted sum of the values grows by exactly the amount.
+TEST(CarryDifferential, HugeAmountsMoveTheWeightedSumByExactlyTheAmount) {
+    __extension__ typedef __int128 Wide;
+    Generator gen{std::mt19937(4242u)};
+    const auto weighted = [](const Chain& chain) {
+        Wide sum = 0;
+        Wide weight = 1;
+        for (const auto& c : chain) {
+            sum += weight * c.nValue;
+            weight *= static_cast<Wide>(c.nMaxIndex) + 1;
+        }
+        return sum;
+    };
+    for (int n = 0; n < 3000; ++n) {
+        Chain chain(static_cast<std::size_t>(gen.Pick(2, 5)));
+        for (auto& c : chain) {
+            c.nMaxIndex = gen.Pick(0, 3) == 0 ? gen.Pick(0, 3) : gen.Pick(0, 60000);
+            c.nMinIndex = gen.Pick(0, 1) == 0 ? 0 : gen.Pick(0, c.nMaxIndex);
+            c.nValue = gen.Pick(c.nMinIndex, c.nMaxIndex);
+            c.bValid = 1;
+            c.nError = LE_NONE;
+        }
+        chain.back().nMinIndex = -2000000000;
+        chain.back().nMaxIndex = 2000000000;
+        chain.back().nValue = gen.Pick(-1000, 1000);
+        const Wide before = weighted(chain);
+        const LONG amount = gen.Pick(0, 1) == 0 ? gen.Pick(1900000000, 2000000000)
+                                                : -gen.Pick(1900000000, 2000000000);
+        chain[0].nValue = static_cast<LONG>(static_cast<std::uint32_t>(chain[0].nValue) +
+                                            static_cast<std::uint32_t>(amount));
+        const Wide wrapped = weighted(chain) - before;
+        QZLocationCheckRangeGeneral(chain.data(), chain.size());
+        ASSERT_EQ(static_cast<long long>(weighted(chain) - before), static_cast<long long>(wrapped))
+            << Describe(chain);
+    }
+}
+
 }  // namespace
