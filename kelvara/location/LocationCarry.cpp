@@ -1,6 +1,7 @@
 #include "kelvara/location/LocationCarry.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <memory>
@@ -288,6 +289,22 @@ const ProgramPtr& SymbolProgram(char kind) {
     return kind == 'U' ? up : (kind == 'D' ? down : check);
 }
 
+// n steps of one direction, then a check: what a carry sends.
+ProgramPtr StepsThenCheck(char kind, Count n) {
+    static const auto make = [](char x, Count count) {
+        ProgramBuilder b;
+        b.AddRun(x, count);
+        b.AddRun('C', 1);
+        return b.Build();
+    };
+    static const ProgramPtr upOnce = make('U', 1);
+    static const ProgramPtr downOnce = make('D', 1);
+    if (n == 1) {
+        return kind == 'U' ? upOnce : downOnce;
+    }
+    return make(kind, n);
+}
+
 // n pairs "X C", X alternating between first and the other direction.
 ProgramPtr Alternation(char first, Count n) {
     static const auto pairOf = [](char x) {
@@ -316,14 +333,17 @@ Count Fit(Wide start, const Summary& s, Wide lo, Wide hi, Count rem) {
     if (start + s.lo < lo || start + s.hi > hi) {
         return 0;
     }
-    Wide t = 0;
     if (s.delta == 0) {
         return rem;
     }
-    if (s.delta > 0) {
-        t = (hi - (start + s.hi)) / s.delta + 1;
+    // Everything here is within 64 bits unless the block moves by more.
+    const Wide room = s.delta > 0 ? hi - (start + s.hi) : (start + s.lo) - lo;
+    const Wide step = s.delta > 0 ? s.delta : -s.delta;
+    Wide t = 0;
+    if (room <= INT64_MAX && step <= INT64_MAX) {
+        t = static_cast<std::int64_t>(room) / static_cast<std::int64_t>(step) + 1;
     } else {
-        t = ((start + s.lo) - lo) / -s.delta + 1;
+        t = room / step + 1;
     }
     return std::min(static_cast<Count>(t), rem);
 }
@@ -366,6 +386,7 @@ private:
         std::size_t logPos;
     };
     struct LocalRecord {
+        LONG value;
         Count done;
         std::size_t logPos;
     };
@@ -391,19 +412,21 @@ private:
     // The check of a carrying component: its carry, then its own test.
     int CheckAndCarry(std::size_t i) {
         const Bounds& k = m_bounds[i];
-        const Wide v = m_chain[i].nValue;
-        ProgramBuilder out;
-        if (v > k.b) {
-            const Wide j = (v - k.b + k.m - 1) / k.m;
-            m_chain[i].nValue = Wrap(v - j * k.m);
-            out.AddRun('U', static_cast<Count>(j));
-        } else if (v < k.a) {
-            const Wide j = (k.a - v + k.m - 1) / k.m;
-            m_chain[i].nValue = Wrap(v + j * k.m);
-            out.AddRun('D', static_cast<Count>(j));
+        const std::int64_t v = m_chain[i].nValue;
+        const std::int64_t a = static_cast<std::int64_t>(k.a);
+        const std::int64_t b = static_cast<std::int64_t>(k.b);
+        const std::int64_t m = b + 1;
+        if (v > b) {
+            const std::int64_t j = (v - b + m - 1) / m;
+            m_chain[i].nValue = static_cast<LONG>(v - j * m);
+            Emit(i, StepsThenCheck('U', static_cast<Count>(j)));
+        } else if (v < a) {
+            const std::int64_t j = (a - v + m - 1) / m;
+            m_chain[i].nValue = static_cast<LONG>(v + j * m);
+            Emit(i, StepsThenCheck('D', static_cast<Count>(j)));
+        } else {
+            Emit(i, SymbolProgram('C'));
         }
-        out.AddRun('C', 1);
-        Emit(i, out.Build());
         return Check(i);
     }
 
@@ -524,59 +547,108 @@ private:
         if (n == 0 || body->sum.len == 0) {
             return;
         }
-        const bool movesNothing = body->sum.delta == 0;
-        std::vector<SuffixRecord> suffixSeen;
-        std::unordered_map<LONG, LocalRecord> localSeen;
-        Count followed = 0;
-        Count done = 0;
-        while (done < n) {
-            const Count t = TryBatch(i, *body, n - done);
+        Run run;
+        run.body = body;
+        run.n = n;
+        while (run.done < n) {
+            const Count t = TryBatch(i, *body, n - run.done);
             if (t != 0) {
-                done += t;
+                run.done += t;
                 continue;
             }
-            if (n - done >= 2) {
-                const std::size_t logPos = m_log[i].size();
-                if (movesNothing) {
-                    std::vector<LONG> state = SuffixState(i);
-                    const auto seen =
-                        std::find_if(suffixSeen.begin(), suffixSeen.end(),
-                                     [&](const SuffixRecord& r) { return r.state == state; });
-                    const Count period = seen == suffixSeen.end() ? 0 : done - seen->done;
-                    const Count q = period == 0 ? 0 : (n - done) / period;
-                    if (q != 0) {
-                        // Nothing above changes over a whole period: record
-                        // what was sent, without sending it again.
-                        m_log[i].push_back({'R', q, Slice(i, seen->logPos, logPos)});
-                        done += q * period;
-                        suffixSeen.clear();
-                        localSeen.clear();
-                        continue;
-                    }
-                    if (seen == suffixSeen.end() && suffixSeen.size() < kMaxSuffixRecords) {
-                        suffixSeen.push_back({std::move(state), done, logPos});
-                    }
-                }
-                const auto local = localSeen.find(m_chain[i].nValue);
-                const Count period = local == localSeen.end() ? 0 : done - local->second.done;
-                const Count q = period == 0 ? 0 : (n - done) / period;
-                if (q != 0 && (!movesNothing || followed >= kSuffixPatience)) {
-                    ProgramBuilder builder;
-                    builder.Add({'R', q, Slice(i, local->second.logPos, logPos)});
-                    done += q * period;
-                    suffixSeen.clear();
-                    localSeen.clear();
-                    Emit(i, builder.Build());
-                    continue;
-                }
-                if (local == localSeen.end()) {
-                    localSeen.emplace(m_chain[i].nValue, LocalRecord{done, logPos});
-                }
+            if (n - run.done >= 2 && SkipPeriods(i, run)) {
+                continue;
             }
             Explicit(i, *body);
-            ++done;
-            ++followed;
+            ++run.done;
+            ++run.followed;
         }
+    }
+
+    // Where a run has been: the state at the start of each block followed
+    // symbol by symbol, with the blocks done and the log position then.
+    struct Run {
+        ProgramPtr body;
+        Count n = 0;
+        Count done = 0;
+        Count followed = 0;
+        std::vector<SuffixRecord> suffixSeen;
+        std::vector<LocalRecord> localSeen;
+        std::unordered_map<LONG, LocalRecord> localIndex;  // once localSeen is long
+
+        const LocalRecord* FindLocal(LONG value) const {
+            if (!localIndex.empty()) {
+                const auto it = localIndex.find(value);
+                return it == localIndex.end() ? nullptr : &it->second;
+            }
+            const auto it = std::find_if(localSeen.begin(), localSeen.end(),
+                                         [&](const LocalRecord& r) { return r.value == value; });
+            return it == localSeen.end() ? nullptr : &*it;
+        }
+
+        void AddLocal(const LocalRecord& record) {
+            constexpr std::size_t kLinear = 32;
+            if (localIndex.empty() && localSeen.size() < kLinear) {
+                localSeen.push_back(record);
+                return;
+            }
+            for (const LocalRecord& r : localSeen) {
+                localIndex.emplace(r.value, r);
+            }
+            localSeen.clear();
+            localIndex.emplace(record.value, record);
+        }
+
+        void Forget() {
+            suffixSeen.clear();
+            localSeen.clear();
+            localIndex.clear();
+        }
+    };
+
+    // At the start of a block to be followed symbol by symbol: if the state
+    // has been seen before in this run, skips the run on by whole periods.
+    bool SkipPeriods(std::size_t i, Run& run) {
+        const std::size_t logPos = m_log[i].size();
+        const bool movesNothing = run.body->sum.delta == 0;
+        if (movesNothing) {
+            std::vector<LONG> state = SuffixState(i);
+            const auto seen = std::find_if(run.suffixSeen.begin(), run.suffixSeen.end(),
+                                           [&](const SuffixRecord& r) { return r.state == state; });
+            if (seen != run.suffixSeen.end()) {
+                const Count period = run.done - seen->done;
+                const Count q = (run.n - run.done) / period;
+                if (q != 0) {
+                    // Nothing above changes over a whole period: record what
+                    // was sent, without sending it again.
+                    m_log[i].push_back({'R', q, Slice(i, seen->logPos, logPos)});
+                    run.done += q * period;
+                    run.Forget();
+                    return true;
+                }
+            } else if (run.suffixSeen.size() < kMaxSuffixRecords) {
+                run.suffixSeen.push_back({std::move(state), run.done, logPos});
+            }
+        }
+        const LONG value = m_chain[i].nValue;
+        const LocalRecord* local = run.FindLocal(value);
+        if (local == nullptr) {
+            run.AddLocal({value, run.done, logPos});
+            return false;
+        }
+        const Count period = run.done - local->done;
+        const Count q = (run.n - run.done) / period;
+        if (q == 0 || (movesNothing && run.followed < kSuffixPatience)) {
+            return false;
+        }
+        // This component repeats: its friend receives what it was sent
+        // during one period, q times over.
+        ProgramBuilder builder;
+        builder.Add({'R', q, Slice(i, local->logPos, logPos)});
+        run.done += q * period;
+        run.Forget();
+        Emit(i, builder.Build());
+        return true;
     }
 
     QZLocationCarryState* m_chain;
@@ -600,67 +672,67 @@ bool InRange(const QZLocationCarryState& c) {
     return c.nMinIndex <= c.nValue && c.nValue <= c.nMaxIndex;
 }
 
-// The common chain: every component above the first is in range and every
-// carrying one among them has a minimum index of 0 or below. Such a chain
-// counts like an odometer: a carry never leaves a component out of range,
-// checks in between change nothing, and each component's share of the amount
-// is a division.
-bool CountsLikeOdometer(const QZLocationCarryState* pChain, std::size_t nCount) {
+// The common case: every component above the first is in range, and no
+// carrying component among them with a minimum index above 0 has to wrap.
+// Such a chain counts like an odometer: a carry never leaves a component out
+// of range, the checks in between change nothing, and each component's share
+// of the amount is a division. Returns false, having changed nothing, for any
+// other chain.
+bool OdometerCheck(QZLocationCarryState* pChain, std::size_t nCount, int* pResult) {
+    constexpr std::size_t kMax = 16;
+    if (nCount > kMax) {
+        return false;
+    }
+    std::array<QZLocationCarryState, kMax> c;
+    std::copy(pChain, pChain + nCount, c.begin());
     for (std::size_t i = 1; i < nCount; ++i) {
-        const QZLocationCarryState& c = pChain[i];
-        if (!InRange(c)) {
-            return false;
-        }
-        if (i + 1 < nCount && QZLocationCarries(c.nMinIndex, c.nMaxIndex) && c.nMinIndex > 0) {
+        if (!InRange(c[i])) {
             return false;
         }
     }
-    return true;
-}
-
-int OdometerCheck(QZLocationCarryState* pChain, std::size_t nCount) {
-    QZLocationCarryState& first = pChain[0];
     std::int64_t amount = 0;  // steps passed on, up (> 0) or down (< 0)
-    if (QZLocationCarries(first.nMinIndex, first.nMaxIndex)) {
-        const std::int64_t v = first.nValue;
-        const std::int64_t a = first.nMinIndex;
-        const std::int64_t b = first.nMaxIndex;
+    if (QZLocationCarries(c[0].nMinIndex, c[0].nMaxIndex)) {
+        const std::int64_t v = c[0].nValue;
+        const std::int64_t a = c[0].nMinIndex;
+        const std::int64_t b = c[0].nMaxIndex;
         const std::int64_t m = b + 1;
         if (v > b) {
             amount = (v - b + m - 1) / m;
-            first.nValue = static_cast<LONG>(v - amount * m);
+            c[0].nValue = static_cast<LONG>(v - amount * m);
         } else if (v < a) {
             const std::int64_t j = (a - v + m - 1) / m;
-            first.nValue = static_cast<LONG>(v + j * m);
+            c[0].nValue = static_cast<LONG>(v + j * m);
             amount = -j;
         }
     }
-    const int result = CheckAlone(first);
+    const int result = CheckAlone(c[0]);
     for (std::size_t i = 1; i < nCount; ++i) {
-        QZLocationCarryState& c = pChain[i];
+        QZLocationCarryState& x = c[i];
         if (amount == 0) {
             // Only checks arrive, on components already in range.
-            c.bValid = 1;
+            x.bValid = 1;
             continue;
         }
-        const std::int64_t v = c.nValue;
-        const std::int64_t a = c.nMinIndex;
-        const std::int64_t b = c.nMaxIndex;
-        if (i + 1 < nCount && QZLocationCarries(c.nMinIndex, c.nMaxIndex)) {
+        const std::int64_t v = x.nValue;
+        const std::int64_t a = x.nMinIndex;
+        const std::int64_t b = x.nMaxIndex;
+        if (i + 1 < nCount && QZLocationCarries(x.nMinIndex, x.nMaxIndex)) {
             const std::int64_t m = b + 1;
             const std::int64_t total = v + amount;
-            if (total > b) {
-                amount = (total - b + m - 1) / m;
-                c.nValue = static_cast<LONG>(total - amount * m);
-            } else if (total < a) {
-                const std::int64_t j = (a - total + m - 1) / m;
-                c.nValue = static_cast<LONG>(total + j * m);
-                amount = -j;
-            } else {
-                c.nValue = static_cast<LONG>(total);
+            if (total >= a && total <= b) {
+                x.nValue = static_cast<LONG>(total);
                 amount = 0;
+            } else if (a > 0) {
+                return false;  // wraps below its minimum: see the general carry
+            } else if (total > b) {
+                amount = (total - b + m - 1) / m;
+                x.nValue = static_cast<LONG>(total - amount * m);
+            } else {
+                const std::int64_t j = (a - total + m - 1) / m;
+                x.nValue = static_cast<LONG>(total + j * m);
+                amount = -j;
             }
-            c.bValid = 1;
+            x.bValid = 1;
             continue;
         }
         // This component moves by the whole amount; above it only checks
@@ -668,13 +740,15 @@ int OdometerCheck(QZLocationCarryState* pChain, std::size_t nCount) {
         const Wide lo = amount > 0 ? v + 1 : v + amount;
         const Wide hi = amount > 0 ? v + amount : v - 1;
         if (Escapes(lo, hi, a, b)) {
-            c.nError = LE_RANGE;
+            x.nError = LE_RANGE;
         }
-        c.nValue = Wrap(static_cast<Wide>(v) + amount);
-        c.bValid = InRange(c) ? 1 : 0;
+        x.nValue = Wrap(static_cast<Wide>(v) + amount);
+        x.bValid = InRange(x) ? 1 : 0;
         amount = 0;
     }
-    return result;
+    std::copy(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(nCount), pChain);
+    *pResult = result;
+    return true;
 }
 
 }  // namespace
@@ -692,8 +766,9 @@ int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount) {
     if (nCount == 1) {
         return CheckAlone(pChain[0]);
     }
-    if (CountsLikeOdometer(pChain, nCount)) {
-        return OdometerCheck(pChain, nCount);
+    int result = 0;
+    if (OdometerCheck(pChain, nCount, &result)) {
+        return result;
     }
     return CarryEngine(pChain, nCount).CheckFirst();
 }
