@@ -15,6 +15,7 @@
 #include "kelvara/framework/Thread.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/framework/Ui.h"
+#include "kelvara/location/QZLocation.h"
 #include "kelvara/netmsg/QZNetMsg.h"
 #include "kelvara/protocol/CommsStats.h"
 #include "kelvara/protocol/ErrorCodes.h"
