@@ -24,13 +24,18 @@ namespace {
 
 constexpr std::uint32_t kMaxWaitObjects = 64;
 
+enum class Kind { Event, Device };
+
 struct Object {
+    explicit Object(Kind k) : kind(k) {}
     virtual ~Object() = default;
+    const Kind kind;
 };
 
 struct EventObject final : Object {
+    static constexpr Kind kKind = Kind::Event;
     EventObject(bool bManual, bool bSet, std::string name)
-        : bManualReset(bManual), bSignalled(bSet), strName(std::move(name)) {}
+        : Object(kKind), bManualReset(bManual), bSignalled(bSet), strName(std::move(name)) {}
     const bool bManualReset;
     bool bSignalled;
     bool bClosed = false;
@@ -38,7 +43,9 @@ struct EventObject final : Object {
 };
 
 struct DeviceObject final : Object {
-    explicit DeviceObject(std::shared_ptr<DeviceFile> file) : pFile(std::move(file)) {}
+    static constexpr Kind kKind = Kind::Device;
+    explicit DeviceObject(std::shared_ptr<DeviceFile> file)
+        : Object(kKind), pFile(std::move(file)) {}
     const std::shared_ptr<DeviceFile> pFile;
 };
 
@@ -71,8 +78,8 @@ public:
         }
         std::shared_ptr<Object> pObject = std::move(it->second);
         m_objects.erase(it);
-        if (auto* pEvent = dynamic_cast<EventObject*>(pObject.get())) {
-            pEvent->bClosed = true;
+        if (pObject->kind == Kind::Event) {
+            static_cast<EventObject*>(pObject.get())->bClosed = true;
             m_changed.notify_all();
         }
         return pObject;
@@ -168,7 +175,10 @@ private:
     template <class T>
     std::shared_ptr<T> FindLocked(Handle h) {
         auto it = m_objects.find(h);
-        return it == m_objects.end() ? nullptr : std::dynamic_pointer_cast<T>(it->second);
+        if (it == m_objects.end() || it->second->kind != T::kKind) {
+            return nullptr;
+        }
+        return std::static_pointer_cast<T>(it->second);
     }
 
     std::mutex m_lock;
@@ -186,8 +196,8 @@ bool CloseHandle(Handle hObject) {
         SetLastSystemError(EBADF);
         return false;
     }
-    if (auto* pDevice = dynamic_cast<DeviceObject*>(pObject.get())) {
-        pDevice->pFile->Close();
+    if (pObject->kind == Kind::Device) {
+        static_cast<DeviceObject*>(pObject.get())->pFile->Close();
     }
     return true;
 }

@@ -77,7 +77,8 @@ public:
     // 0, 1108 (no card or driver), 1102 (the card refused its configuration
     // or an event). An open port answers 0 and stays as it is.
     DWORD Open() override;
-    // Stops everything Open started; always 0.
+    // Stops everything Open started; always 0. It waits for the threads, so
+    // the caller must not hold one of the list mutexes.
     DWORD Close() override;
 
     // The base class's byte-array operations stay reachable (they answer

@@ -351,12 +351,7 @@ bool CVirtualArcnetSegment::CImpl::DeliverToCardsLocked(const CPacket& packet,
 
 bool CVirtualArcnetSegment::CImpl::DeliverToStationsLocked(const CPacket& packet,
                                                            std::vector<PendingAnswer>* pAnswers) {
-    bool bReached = false;
-    for (auto& [byNode, pStation] : m_stations) {
-        if (packet.byDestination != 0 && byNode != packet.byDestination) {
-            continue;
-        }
-        bReached = true;
+    const auto hand = [&](BYTE byNode, const std::shared_ptr<StationData>& pStation) {
         ++pStation->dwReceived;
         pStation->history.push_back(packet);
         if (pStation->history.size() > static_cast<std::size_t>(kStationHistory)) {
@@ -365,8 +360,19 @@ bool CVirtualArcnetSegment::CImpl::DeliverToStationsLocked(const CPacket& packet
         if (pStation->responder) {
             pAnswers->push_back(PendingAnswer{pStation, byNode, packet});
         }
+    };
+    if (packet.byDestination != 0) {
+        auto it = m_stations.find(packet.byDestination);
+        if (it == m_stations.end()) {
+            return false;
+        }
+        hand(it->first, it->second);
+        return true;
     }
-    return bReached;
+    for (auto& [byNode, pStation] : m_stations) {
+        hand(byNode, pStation);
+    }
+    return !m_stations.empty();
 }
 
 void CVirtualArcnetSegment::CImpl::Answer(std::vector<PendingAnswer>& answers) {

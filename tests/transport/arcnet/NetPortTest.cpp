@@ -50,37 +50,30 @@ TEST(NetPortOpen, ConfiguresTheCardWithTheNodeIdAndRegistersBothEvents) {
     EXPECT_EQ(noNode.port->GetPollThread()->GetTimeout(), 250u);
 }
 
-struct OpenFailure {
-    const char* name;
-    void (*set)(CFaults&);
-    DWORD dwCode;
-};
-
-class NetPortOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
-
-TEST_P(NetPortOpenFailure, GivesItsCodeAndALaterOpenStartsAfresh) {
-    CArcnetRig rig;
-    rig.SetFaults(GetParam().set);
-    CNetPort& port = rig.MakePort();
-    EXPECT_EQ(port.Open(), GetParam().dwCode);
-    EXPECT_FALSE(port.IsConnected());
-    EXPECT_EQ(port.GetPollThread(), nullptr);
-    if (rig.segment.GetCardCount() == 1) {
-        EXPECT_FALSE(rig.Card().bTxEventRegistered && rig.Card().bRxEventRegistered);
+TEST(NetPortOpen, FailuresGiveTheirCodesAndALaterOpenStartsAfresh) {
+    const struct {
+        void (*set)(CFaults&);
+        DWORD dwCode;
+    } failures[] = {{[](CFaults& f) { f.bFailOpen = TRUE; }, 1108},
+                    {[](CFaults& f) { f.bFailConfigure = TRUE; }, 1102},
+                    {[](CFaults& f) { f.bFailTxEventRegistration = TRUE; }, 1102},
+                    {[](CFaults& f) { f.bFailRxEventRegistration = TRUE; }, 1102}};
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.dwCode);
+        CArcnetRig rig;
+        rig.SetFaults(failure.set);
+        CNetPort& port = rig.MakePort();
+        EXPECT_EQ(port.Open(), failure.dwCode);
+        EXPECT_FALSE(port.IsConnected());
+        EXPECT_EQ(port.GetPollThread(), nullptr);
+        if (rig.segment.GetCardCount() == 1) {
+            EXPECT_FALSE(rig.Card().bTxEventRegistered && rig.Card().bRxEventRegistered);
+        }
+        rig.segment.SetFaults(CFaults());
+        EXPECT_EQ(port.Open(), 0u);
+        EXPECT_EQ(rig.segment.GetCardCount(), 1);
     }
-    rig.segment.SetFaults(CFaults());
-    EXPECT_EQ(port.Open(), 0u);
-    EXPECT_EQ(rig.segment.GetCardCount(), 1);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, NetPortOpenFailure,
-    ::testing::Values(
-        OpenFailure{"Device", [](CFaults& f) { f.bFailOpen = TRUE; }, 1108},
-        OpenFailure{"Configure", [](CFaults& f) { f.bFailConfigure = TRUE; }, 1102},
-        OpenFailure{"TxEvent", [](CFaults& f) { f.bFailTxEventRegistration = TRUE; }, 1102},
-        OpenFailure{"RxEvent", [](CFaults& f) { f.bFailRxEventRegistration = TRUE; }, 1102}),
-    [](const ::testing::TestParamInfo<OpenFailure>& info) { return info.param.name; });
 
 TEST(NetPortOpen, OpenTwiceChangesNothingAndOpenCloseRepeats) {
     CArcnetRig rig;
