@@ -50,3 +50,7 @@
 #include "kelvara/sibling/Utility.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 #include "kelvara/transport/ComObject.h"
+#include "kelvara/transport/arcnet/NetPort.h"
+#include "kelvara/transport/arcnet/PollThread.h"
+#include "kelvara/transport/arcnet/ReceiveThread.h"
+#include "kelvara/transport/arcnet/VirtualArcnetSegment.h"
