@@ -50,3 +50,5 @@
 #include "kelvara/sibling/Utility.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 #include "kelvara/transport/ComObject.h"
+#include "kelvara/transport/tcpip/SlaveListenThread.h"
+#include "kelvara/transport/tcpip/TCPIPPort.h"
