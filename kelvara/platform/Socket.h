@@ -5,7 +5,7 @@
 // counterpart, including where the two systems behave differently:
 //
 // - a non-blocking connect that has not finished reports EINPROGRESS, not
-//   would-block (IsConnectStarted takes either);
+//   would-block (IsConnectStarted);
 // - a connecting socket whose connect failed polls writable on POSIX, with
 //   the failure as its pending error; WaitWritable does not count it as
 //   writable, as select's write set would not on Winsock;
@@ -73,9 +73,6 @@ std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLeng
 // Shuts down both directions.
 bool Shutdown(SocketHandle hSocket);
 bool CloseSocket(SocketHandle hSocket);
-
-// The local port the socket is bound to (host byte order), 0 when unknown.
-std::uint16_t LocalPort(SocketHandle hSocket);
 
 // Classes of error numbers the transport acts on.
 bool IsWouldBlock(int nError);

@@ -171,22 +171,14 @@ bool CloseSocket(SocketHandle hSocket) {
     return ::close(hSocket) == 0;
 }
 
-std::uint16_t LocalPort(SocketHandle hSocket) {
-    sockaddr_in address{};
-    socklen_t nLength = sizeof address;
-    if (::getsockname(hSocket, reinterpret_cast<sockaddr*>(&address), &nLength) != 0 ||
-        address.sin_family != AF_INET) {
-        return 0;
-    }
-    return ntohs(address.sin_port);
-}
-
 bool IsWouldBlock(int nError) {
     return nError == EAGAIN || nError == EWOULDBLOCK;
 }
 
 bool IsConnectStarted(int nError) {
-    return nError == EINPROGRESS || IsWouldBlock(nError);
+    // EAGAIN from a TCP connect means the system ran out of local ports or
+    // routes: a failure, not a connect under way.
+    return nError == EINPROGRESS;
 }
 
 bool IsConnectionRefused(int nError) {
