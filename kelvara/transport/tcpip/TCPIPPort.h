@@ -1,6 +1,7 @@
 // CTCPIPPort: the transport of drivers that talk to their device over TCP.
 //
-// The owning protocol's style picks the role. A master (style 0) connects
+// The owning protocol's style picks the role (without a protocol the port
+// is a master, the default style). A master (style 0) connects
 // out to the protocol's first IP address and reconnects by itself after any
 // failure: a failed read or write closes the socket and starts a new
 // connect at once, and the calls made before that connect completes answer

@@ -122,6 +122,8 @@ TEST_F(TCPIPMaster, NothingWithinASecondIs2001AndCountsNothing) {
     EXPECT_EQ(m_port.Read(&reply, 8, &m_stats), 2001u);
     EXPECT_EQ(m_stats.GetTotalBytesIn(), 0u);
     EXPECT_EQ(m_stats.GetCommsLogCount(), 0);
+    CCombuf empty;
+    EXPECT_EQ(m_port.Write(&empty, &m_stats), 0u) << "sending nothing is not a lost connection";
     EXPECT_TRUE(m_port.IsConnected());
 }
 
