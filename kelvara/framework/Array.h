@@ -81,7 +81,12 @@ public:
     // Index of the first appended element.
     int Append(const CArray& src) {
         const int nOldSize = GetSize();
-        m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end());
+        if (&src == this) {
+            const std::vector<TYPE> copy = m_data;  // inserting a vector's own range is undefined
+            m_data.insert(m_data.end(), copy.begin(), copy.end());
+        } else {
+            m_data.insert(m_data.end(), src.m_data.begin(), src.m_data.end());
+        }
         return nOldSize;
     }
     void Copy(const CArray& src) {

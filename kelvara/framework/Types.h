@@ -24,6 +24,9 @@ using LPSTR = char*;
 using LPTSTR = char*;
 using LPVOID = void*;
 
+// A wait without a time limit.
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+
 #ifndef TRUE
 #define TRUE 1
 #endif

@@ -1,5 +1,7 @@
 #include "kelvara/sibling/QZObject.h"
 
+IMPLEMENT_DYNAMIC(CQZObject, CObject)
+
 void CQZObject::Serialize(CArchive& ar) {
     CObject::Serialize(ar);
     if (ar.IsStoring()) {

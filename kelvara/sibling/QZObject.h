@@ -3,7 +3,8 @@
 // It keeps a version (2 from value constructors, 1 from copies and the
 // addressing records) and one more 32-bit member. Its archive record is the
 // version, then that member; every derived record starts with these bytes,
-// and a loader tests the version it gets back.
+// and a loader tests the version it gets back. It has a run-time class record
+// of its own, so records derived from it can be asked IsKindOf(CQZObject).
 #pragma once
 
 #include "kelvara/framework/Archive.h"
@@ -11,6 +12,7 @@
 #include "kelvara/framework/Types.h"
 
 class CQZObject : public CObject {
+    DECLARE_DYNAMIC(CQZObject)
 public:
     explicit CQZObject(int nVersion = 2) : m_nVersion(nVersion) {}
     CQZObject(const CQZObject&) = default;

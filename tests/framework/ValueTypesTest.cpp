@@ -67,8 +67,11 @@ TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElement) {
     b.Copy(a);
     EXPECT_EQ(b.Append(a), 5);
     EXPECT_EQ(b.GetSize(), 10);
-    b.InsertAt(0, &b);
+    EXPECT_EQ(b.Append(b), 10);
     EXPECT_EQ(b.GetSize(), 20);
+    EXPECT_EQ(b[19], 7);
+    b.InsertAt(0, &b);
+    EXPECT_EQ(b.GetSize(), 40);
 }
 
 TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {

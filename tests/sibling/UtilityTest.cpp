@@ -98,6 +98,14 @@ TEST(QZObjectRecord, IsVersionThenSecondMemberAndLoadingRestoresBoth) {
     EXPECT_EQ(back.GetVersion(), 2);
 }
 
+TEST(QZObjectRecord, HasItsOwnRunTimeClassDerivedFromCObject) {
+    CQZObject o;
+    EXPECT_EQ(o.GetRuntimeClass(), RUNTIME_CLASS(CQZObject));
+    EXPECT_STREQ(o.GetRuntimeClass()->m_lpszClassName, "CQZObject");
+    EXPECT_TRUE(o.IsKindOf(RUNTIME_CLASS(CObject)));
+    EXPECT_FALSE(o.IsSerializable());
+}
+
 TEST(AssignObjects, CopiesEveryValueOfARecordOfTheSameClass) {
     CQZObject from(7);
     from.m_dwIdentifier = 99;

@@ -1,0 +1,51 @@
+// CWinThread: the framework's thread object.
+//
+// The thread runs InitInstance, then Run when InitInstance succeeded, else
+// ExitInstance; the value returned is the thread's exit code. The object
+// outlives its thread: the owner waits for the thread (WaitForExit) before
+// it destroys the object, and the destructor waits as a last resort.
+#pragma once
+
+#include <atomic>
+#include <thread>
+
+#include "kelvara/framework/Object.h"
+#include "kelvara/framework/Types.h"
+
+class CWinThread : public CObject {
+    DECLARE_DYNAMIC(CWinThread)
+
+public:
+    CWinThread() = default;
+    CWinThread(const CWinThread&) = delete;
+    CWinThread& operator=(const CWinThread&) = delete;
+    ~CWinThread() override;
+
+    // Starts the thread; FALSE when this object's previous thread has not
+    // been waited for, or no thread could be created.
+    BOOL CreateThread();
+    // Waits until the thread has ended and returns its exit code; -1 when
+    // there is no thread to wait for or the caller is the thread itself.
+    int WaitForExit();
+
+    // TRUE from CreateThread until the thread's body has returned.
+    BOOL IsThreadRunning() const { return m_bRunning.load(std::memory_order_acquire); }
+    // TRUE when the caller runs on this object's thread.
+    BOOL IsCurrentThread() const;
+    // TRUE when a thread was started and not yet waited for.
+    BOOL HasThread() const { return m_thread.joinable(); }
+
+    virtual BOOL InitInstance() { return TRUE; }
+    virtual int Run() { return ExitInstance(); }
+    virtual int ExitInstance() { return 0; }
+
+private:
+    void ThreadMain();
+
+    std::thread m_thread;
+    // The running thread's id, readable from any thread (m_thread itself is
+    // still being assigned when the new thread starts).
+    std::atomic<std::thread::id> m_threadId{};
+    std::atomic<bool> m_bRunning{false};
+    int m_nExitCode = 0;
+};

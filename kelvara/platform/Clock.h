@@ -1,0 +1,14 @@
+// Wall-clock time as a file time, and a millisecond tick count.
+#pragma once
+
+#include <cstdint>
+
+namespace kelvara::platform {
+
+// Now, in 100 ns units since 1601-01-01 00:00 UTC.
+std::uint64_t CurrentFileTime();
+// Milliseconds from a fixed point in the past, unaffected by changes of
+// the wall clock; wraps modulo 2^32 like the system tick count.
+std::uint32_t TickCount();
+
+}  // namespace kelvara::platform

@@ -1,0 +1,29 @@
+// Shared objects loaded at run time, for driver plug-ins.
+#pragma once
+
+#include <string>
+
+namespace kelvara::platform {
+
+class DynamicLibrary {
+public:
+    DynamicLibrary() = default;
+    ~DynamicLibrary();
+    DynamicLibrary(const DynamicLibrary&) = delete;
+    DynamicLibrary& operator=(const DynamicLibrary&) = delete;
+
+    // Loads the shared object at strPath; false with the loader's reason in
+    // Error() when it cannot.
+    bool Open(const std::string& strPath);
+    // The address of an exported symbol, or nullptr (reason in Error()).
+    void* Symbol(const char* pszName);
+    void Close();
+    bool IsOpen() const { return m_hLibrary != nullptr; }
+    const std::string& Error() const { return m_strError; }
+
+private:
+    void* m_hLibrary = nullptr;
+    std::string m_strError;
+};
+
+}  // namespace kelvara::platform

@@ -1,0 +1,38 @@
+// A mutex named system-wide: every thread of every process that opens the
+// same name shares it. It is recursive for the thread that holds it, and a
+// holder that dies (thread or whole process) does not leave it locked: the
+// next locker gets it, told that it was abandoned.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kelvara::platform {
+
+class NamedMutex {
+public:
+    enum class LockResult { Acquired, Abandoned, TimedOut, Failed };
+    static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
+    virtual ~NamedMutex() = default;
+
+    // Waits up to nTimeoutMs (kInfinite: no limit). Abandoned also means
+    // acquired: the previous holder died, so what it guarded may be half
+    // done.
+    virtual LockResult Lock(std::uint32_t nTimeoutMs) = 0;
+    // Releases one level of the caller's hold; false when it holds none.
+    virtual bool Unlock() = 0;
+};
+
+// The process's handle on the named mutex, creating the mutex when no
+// process has it yet. One process shares one handle per name. nullptr when
+// the system refused; the reason is then the last system error.
+std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName);
+
+// Forgets the name system-wide, so that the next open creates a fresh
+// mutex; handles already open keep working on the old one. For tests and
+// tools: the library itself never removes a name.
+bool RemoveNamedMutex(const std::string& strName);
+
+}  // namespace kelvara::platform

@@ -1,0 +1,82 @@
+// IPv4 stream sockets for the TCP/IP transport.
+//
+// The transport was shaped around the Winsock calls; each function here is
+// the POSIX call that does what the transport needs of its Winsock
+// counterpart, including where the two systems behave differently:
+//
+// - a non-blocking connect that has not finished reports EINPROGRESS, not
+//   would-block (IsConnectStarted);
+// - a connecting socket whose connect failed polls writable on POSIX, with
+//   the failure as its pending error; WaitWritable does not count it as
+//   writable, as select's write set would not on Winsock;
+// - after a failed connect POSIX needs one connect call to take the failure
+//   and another to start over: RestartConnect makes both;
+// - an accepted socket does not inherit the listener's non-blocking mode;
+//   Accept sets it;
+// - Send never raises SIGPIPE on a connection the peer has closed.
+//
+// Functions that fail leave the reason as the last system error
+// (LastSystemError in SystemError.h). Every socket is close-on-exec.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kelvara::platform {
+
+using SocketHandle = int;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// What inet_addr answers for a text that is not an address.
+constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;
+
+// Start-up of the socket layer: 0 on success, else the error number. POSIX
+// needs none, so it always succeeds.
+int StartSockets();
+
+// A new IPv4 stream socket, or kInvalidSocket.
+SocketHandle CreateStreamSocket();
+bool SetReuseAddress(SocketHandle hSocket);
+bool SetNonBlocking(SocketHandle hSocket);
+
+// The address in network byte order, read as inet_addr reads it (dotted
+// forms, with octal and hexadecimal parts); kNoIpv4Address for a null or
+// malformed text.
+std::uint32_t Ipv4AddressFromText(const char* pszAddress);
+
+// Address in network byte order, port in host byte order. False when the
+// call failed; a non-blocking connect still under way fails too, with
+// IsConnectStarted true of the error.
+bool Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+// Connects again on a socket whose earlier connect failed; the result is as
+// for Connect.
+bool RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+bool Listen(SocketHandle hSocket, int nBacklog);
+// The next waiting connection, non-blocking, or kInvalidSocket when none
+// waits or the call failed.
+SocketHandle Accept(SocketHandle hListener);
+
+// 1 when the socket can be read (data, the peer's close or an error waits),
+// 0 when nothing came within nTimeoutMs, -1 when the wait failed.
+int WaitReadable(SocketHandle hSocket, int nTimeoutMs);
+// 1 when the socket is connected and can take data, 0 when not (yet, or its
+// connect failed: see PendingError), -1 when the wait failed.
+int WaitWritable(SocketHandle hSocket, int nTimeoutMs);
+// The socket's pending error number (0 when none); reading it clears it.
+int PendingError(SocketHandle hSocket);
+
+// Bytes received, 0 when the peer has closed, -1 on error.
+std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength);
+// Bytes sent, -1 on error.
+std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLength);
+// Shuts down both directions.
+bool Shutdown(SocketHandle hSocket);
+bool CloseSocket(SocketHandle hSocket);
+
+// Classes of error numbers the transport acts on.
+bool IsWouldBlock(int nError);
+bool IsConnectStarted(int nError);
+bool IsConnectionRefused(int nError);
+
+}  // namespace kelvara::platform

@@ -1,0 +1,188 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "kelvara/platform/Socket.h"
+
+namespace kelvara::platform {
+
+namespace {
+
+sockaddr_in MakeAddress(std::uint32_t nAddress, std::uint16_t nPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = nAddress;
+    address.sin_port = htons(nPort);
+    return address;
+}
+
+// poll for one socket, carrying on after a signal with the time that is
+// left. The revents, 0 on time-out, -1 on failure.
+int PollOne(SocketHandle hSocket, short nEvents, int nTimeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    for (;;) {
+        pollfd entry{hSocket, nEvents, 0};
+        const int nResult = ::poll(&entry, 1, nTimeoutMs);
+        if (nResult > 0) {
+            if (entry.revents & POLLNVAL) {
+                errno = EBADF;
+                return -1;
+            }
+            return entry.revents;
+        }
+        if (nResult == 0) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+        if (nTimeoutMs < 0) {
+            continue;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        nTimeoutMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+}
+
+}  // namespace
+
+int StartSockets() {
+    return 0;
+}
+
+SocketHandle CreateStreamSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+bool SetReuseAddress(SocketHandle hSocket) {
+    const int nOn = 1;
+    return ::setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn) == 0;
+}
+
+bool SetNonBlocking(SocketHandle hSocket) {
+    const int nFlags = ::fcntl(hSocket, F_GETFL);
+    return nFlags != -1 && ::fcntl(hSocket, F_SETFL, nFlags | O_NONBLOCK) == 0;
+}
+
+std::uint32_t Ipv4AddressFromText(const char* pszAddress) {
+    if (pszAddress == nullptr) {
+        return kNoIpv4Address;
+    }
+    in_addr address{};
+    return ::inet_aton(pszAddress, &address) != 0 ? address.s_addr : kNoIpv4Address;
+}
+
+bool Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
+    const sockaddr_in address = MakeAddress(nAddress, nPort);
+    return ::connect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
+    if (Connect(hSocket, nAddress, nPort)) {
+        return true;
+    }
+    // Linux answers the first connect after a failed one with that failure
+    // (or ECONNABORTED once it has been read) and only resets the socket.
+    if (errno != ECONNABORTED && errno != ECONNREFUSED) {
+        return false;
+    }
+    return Connect(hSocket, nAddress, nPort);
+}
+
+bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
+    const sockaddr_in address = MakeAddress(nAddress, nPort);
+    return ::bind(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool Listen(SocketHandle hSocket, int nBacklog) {
+    return ::listen(hSocket, nBacklog) == 0;
+}
+
+SocketHandle Accept(SocketHandle hListener) {
+    for (;;) {
+        const SocketHandle hAccepted =
+            ::accept4(hListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (hAccepted != -1 || errno != EINTR) {
+            return hAccepted;
+        }
+    }
+}
+
+int WaitReadable(SocketHandle hSocket, int nTimeoutMs) {
+    const int nEvents = PollOne(hSocket, POLLIN, nTimeoutMs);
+    if (nEvents <= 0) {
+        return nEvents;
+    }
+    // A closed or failed connection counts as readable, as for select: the
+    // receive that follows tells which.
+    return (nEvents & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
+}
+
+int WaitWritable(SocketHandle hSocket, int nTimeoutMs) {
+    const int nEvents = PollOne(hSocket, POLLOUT, nTimeoutMs);
+    if (nEvents <= 0) {
+        return nEvents;
+    }
+    return ((nEvents & POLLOUT) && !(nEvents & (POLLERR | POLLHUP))) ? 1 : 0;
+}
+
+int PendingError(SocketHandle hSocket) {
+    int nError = 0;
+    socklen_t nLength = sizeof nError;
+    if (::getsockopt(hSocket, SOL_SOCKET, SO_ERROR, &nError, &nLength) != 0) {
+        return errno;
+    }
+    return nError;
+}
+
+std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength) {
+    for (;;) {
+        const ssize_t nResult = ::recv(hSocket, pBuffer, nLength, 0);
+        if (nResult != -1 || errno != EINTR) {
+            return nResult;
+        }
+    }
+}
+
+std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLength) {
+    for (;;) {
+        const ssize_t nResult = ::send(hSocket, pBuffer, nLength, MSG_NOSIGNAL);
+        if (nResult != -1 || errno != EINTR) {
+            return nResult;
+        }
+    }
+}
+
+bool Shutdown(SocketHandle hSocket) {
+    return ::shutdown(hSocket, SHUT_RDWR) == 0;
+}
+
+bool CloseSocket(SocketHandle hSocket) {
+    // The descriptor is released even when close reports an error (EINTR
+    // included), so it is never closed again.
+    return ::close(hSocket) == 0;
+}
+
+bool IsWouldBlock(int nError) {
+    return nError == EAGAIN || nError == EWOULDBLOCK;
+}
+
+bool IsConnectStarted(int nError) {
+    // EAGAIN from a TCP connect means the system ran out of local ports or
+    // routes: a failure, not a connect under way.
+    return nError == EINPROGRESS;
+}
+
+bool IsConnectionRefused(int nError) {
+    return nError == ECONNREFUSED;
+}
+
+}  // namespace kelvara::platform

@@ -1,0 +1,19 @@
+// The calling thread's last operating-system error and its text.
+//
+// Transports read the error right after a failed system call, before any
+// other call can replace it.
+#pragma once
+
+#include <string>
+
+namespace kelvara::platform {
+
+// The calling thread's last system error number (errno on POSIX).
+int LastSystemError();
+// Sets it, as a failed system call would; for fakes and tests.
+void SetLastSystemError(int nError);
+// The system's text for an error number, without a line break at its end;
+// a number the system does not know still gets a text.
+std::string SystemErrorText(int nError);
+
+}  // namespace kelvara::platform

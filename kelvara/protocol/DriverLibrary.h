@@ -1,0 +1,74 @@
+// Drivers built as separate shared objects, loaded by a host at run time.
+//
+// A driver plug-in exports its factory with one line in one of its source
+// files:
+//
+//     KELVARA_EXPORT_DRIVER(CMyDriver, "My device driver")
+//
+// where CMyDriver derives from CSerialProtocol, CNetworkProtocol or
+// CProtocol and has a default constructor. A host then loads it:
+//
+//     CDriverLibrary library;
+//     if (!library.Load("./libmy_driver.so")) { report library.GetLastError(); }
+//     std::unique_ptr<CProtocol> driver(library.CreateDriver());
+//
+// The library must stay loaded while any driver it created lives: destroy
+// the drivers before Unload or the CDriverLibrary object.
+#pragma once
+
+#include <memory>
+
+#include "kelvara/framework/String.h"
+#include "kelvara/framework/Types.h"
+
+class CProtocol;
+
+namespace kelvara::platform {
+class DynamicLibrary;
+}
+
+// Raised whenever the plug-in interface changes incompatibly.
+constexpr DWORD KELVARA_DRIVER_INTERFACE_VERSION = 1;
+
+using KelvaraCreateDriverFn = CProtocol* (*)();
+using KelvaraDriverInterfaceVersionFn = DWORD (*)();
+using KelvaraDriverNameFn = const char* (*)();
+
+#define KELVARA_EXPORT_DRIVER(class_name, display_name)                                       \
+    extern "C" __attribute__((visibility("default"))) CProtocol* KelvaraCreateDriver() {      \
+        return new class_name;                                                                \
+    }                                                                                         \
+    extern "C" __attribute__((visibility("default"))) DWORD KelvaraDriverInterfaceVersion() { \
+        return KELVARA_DRIVER_INTERFACE_VERSION;                                              \
+    }                                                                                         \
+    extern "C" __attribute__((visibility("default"))) const char* KelvaraDriverName() {       \
+        return display_name;                                                                  \
+    }
+
+class CDriverLibrary {
+public:
+    CDriverLibrary();
+    ~CDriverLibrary();
+    CDriverLibrary(const CDriverLibrary&) = delete;
+    CDriverLibrary& operator=(const CDriverLibrary&) = delete;
+
+    // Loads a driver plug-in and checks its interface version; FALSE with a
+    // reason in GetLastError() when the file is missing, is not a driver, or
+    // was built for another interface version.
+    BOOL Load(const char* pszPath);
+    void Unload();
+    BOOL IsLoaded() const;
+
+    // A new driver object (owned by the caller), or nullptr when no library
+    // is loaded.
+    CProtocol* CreateDriver();
+    // The name the driver gives itself.
+    CString GetDriverName() const;
+    CString GetLastError() const { return m_strError; }
+
+private:
+    std::unique_ptr<kelvara::platform::DynamicLibrary> m_pLibrary;
+    KelvaraCreateDriverFn m_pfnCreate = nullptr;
+    KelvaraDriverNameFn m_pfnName = nullptr;
+    CString m_strError;
+};

@@ -1,0 +1,67 @@
+// CSerialProtocol: the base class of drivers that talk over a serial line.
+//
+// It adds the port, flow and timing records, with getters for every
+// setting, setters for a driver's own defaults (properties loaded later
+// overwrite them), their pages in the property sheet, and their
+// persistence. The driver hands the records to its CComPort.
+#pragma once
+
+#include "kelvara/protocol/Protocol.h"
+#include "kelvara/sibling/FlowProperties.h"
+#include "kelvara/sibling/PortProperties.h"
+#include "kelvara/sibling/TimingProperties.h"
+
+class CSerialProtocol : public CProtocol {
+public:
+    CSerialProtocol();
+    // Device address format, then remote address format.
+    CSerialProtocol(const char* pszDeviceFormat, const char* pszRemoteFormat);
+    ~CSerialProtocol() override;
+
+    // The port record's port number.
+    WORD GetPortNumber() override;
+    // General, then port, flow and timing records.
+    void SerializeProperties(CArchive& ar) override;
+    // Takes the three records of an older packed configuration, the given
+    // port number, and the time-out from seconds to milliseconds.
+    bool PackedFileConvertProperties(CPortData* pPortData, int nPortNumber) override;
+    // Port, flow, timing; stops at the first record that fails.
+    bool DumpToStringList(CStringList& list) override;
+    bool UpdateFromStringList(CStringList* pList) override;
+
+    virtual BOOL IsParityEnabled();
+    virtual DWORD GetBaudRate();
+    virtual CPortProperties::PARITY_ENUM GetParity();
+    virtual CPortProperties::STOPBITS_ENUM GetStopBits();
+    virtual WORD GetDataBits();
+    virtual CPortProperties::MEDIA_ENUM GetMediaType();
+    virtual void SetPortDefaults(BOOL bParityEnabled, DWORD dwBaudRate,
+                                 CPortProperties::PARITY_ENUM eParity,
+                                 CPortProperties::STOPBITS_ENUM eStopBits, WORD wDataBits,
+                                 WORD wPortNumber, CPortProperties::MEDIA_ENUM eMediaType);
+    virtual BOOL IsFlowControlEnabled();
+    virtual DWORD GetRTSCTSDelay();
+    virtual CFlowProperties::DTR_ENUM GetDTRControl();
+    virtual CFlowProperties::RTS_ENUM GetRTSControl();
+    virtual void SetFlowDefaults(BOOL bFlowControlEnabled, DWORD dwRTSCTSDelay,
+                                 CFlowProperties::DTR_ENUM eDTRControl,
+                                 CFlowProperties::RTS_ENUM eRTSControl);
+    virtual DWORD GetRequestMessageDelay();
+    virtual DWORD GetRetryCount();
+    virtual DWORD GetTimeout();
+    virtual void SetTimingDefaults(DWORD dwRequestMessageDelay, DWORD dwRetryCount,
+                                   DWORD dwTimeout);
+
+    // The records, for the driver's CComPort.
+    CPortProperties* GetPortProperties() { return &m_PortProperties; }
+    CFlowProperties* GetFlowProperties() { return &m_FlowProperties; }
+    CTimingProperties* GetTimingProperties() { return &m_TimingProperties; }
+
+protected:
+    CPortProperties m_PortProperties;
+    CFlowProperties m_FlowProperties;
+    CTimingProperties m_TimingProperties;
+
+private:
+    void AddRecordPages();
+};

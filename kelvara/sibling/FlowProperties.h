@@ -1,0 +1,38 @@
+// CFlowProperties: flow control of a serial line. Lines:
+// "Flow.FlowControlEnabled", "Flow.RTSControl", "Flow.DTRControl",
+// "Flow.RTSCTSDelay".
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CFlowProperties : public CQZProperties {
+    DECLARE_SERIAL(CFlowProperties)
+
+public:
+    enum RTS_ENUM : LONG {
+        RTS_DISABLE = 0,
+        RTS_ENABLE = 1,
+        RTS_HANDSHAKE = 2,
+        RTS_TOGGLE = 3,
+    };
+    enum DTR_ENUM : LONG { DTR_DISABLE = 0, DTR_ENABLE = 1, DTR_HANDSHAKE = 2 };
+
+    // No flow control, RTS and DTR raised, no RTS/CTS delay.
+    CFlowProperties();
+    CFlowProperties(const CFlowProperties& other);
+    CFlowProperties& operator=(const CFlowProperties& other);
+    ~CFlowProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    BOOL m_bFlowControlEnabled = FALSE;
+    RTS_ENUM m_RTSControl = RTS_ENABLE;
+    DTR_ENUM m_DTRControl = DTR_ENABLE;
+    DWORD m_dwRTSCTSDelay = 0;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+
+private:
+    void CopyFields(const CFlowProperties& other);
+};

@@ -1,0 +1,23 @@
+// CGeneralProperties: the record every protocol has; it carries the driver's
+// version text. Lines: "General.Version=...".
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CGeneralProperties : public CQZProperties {
+    DECLARE_SERIAL(CGeneralProperties)
+
+public:
+    CGeneralProperties();
+    CGeneralProperties(const CGeneralProperties& other);
+    CGeneralProperties& operator=(const CGeneralProperties& other);
+    ~CGeneralProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    // Set by the protocol from its GetVersionInfo.
+    CString m_strVersion;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+};

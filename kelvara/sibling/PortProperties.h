@@ -1,0 +1,38 @@
+// CPortProperties: the settings of a serial line. Lines: "Port.PortNumber",
+// "Port.BaudRate", "Port.ParityEnabled", "Port.Parity", "Port.DataBits",
+// "Port.StopBits", "Port.Media", each with a decimal value.
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CPortProperties : public CQZProperties {
+    DECLARE_SERIAL(CPortProperties)
+
+public:
+    enum PARITY_ENUM : LONG { PARITY_NONE = 0, PARITY_EVEN = 1, PARITY_ODD = 2 };
+    enum STOPBITS_ENUM : LONG { STOPBITS_ONE = 0, STOPBITS_TWO = 2 };
+    // Stored and returned only; the port does not act on it.
+    enum MEDIA_ENUM : LONG { MEDIA_RS232 = 0, MEDIA_RS485 = 1, MEDIA_RS422 = 2 };
+
+    // COM1, 9600 baud, 8 data bits, no parity, one stop bit, RS-232.
+    CPortProperties();
+    CPortProperties(const CPortProperties& other);
+    CPortProperties& operator=(const CPortProperties& other);
+    ~CPortProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    WORD m_wPortNumber = 1;
+    DWORD m_dwBaudRate = 9600;
+    BOOL m_bParityEnabled = FALSE;
+    PARITY_ENUM m_Parity = PARITY_NONE;
+    WORD m_wDataBits = 8;
+    STOPBITS_ENUM m_StopBits = STOPBITS_ONE;
+    MEDIA_ENUM m_MediaType = MEDIA_RS232;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+
+private:
+    void CopyFields(const CPortProperties& other);
+};

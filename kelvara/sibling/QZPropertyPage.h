@@ -1,0 +1,21 @@
+// CQZPropertyPage: the property page of a property record. It knows its
+// record, so that a host's property-sheet handler can show and edit the
+// record's settings (for example through its string-list lines).
+#pragma once
+
+#include "kelvara/framework/Ui.h"
+
+class CQZProperties;
+
+class CQZPropertyPage : public CPropertyPage {
+public:
+    CQZPropertyPage(CQZProperties* pRecord, const char* pszCaption)
+        : CPropertyPage(pszCaption), m_pRecord(pRecord) {}
+    CQZPropertyPage(const CQZPropertyPage&) = delete;
+    CQZPropertyPage& operator=(const CQZPropertyPage&) = delete;
+
+    CQZProperties* GetRecord() const { return m_pRecord; }
+
+private:
+    CQZProperties* m_pRecord;
+};

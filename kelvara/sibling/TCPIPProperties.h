@@ -1,0 +1,26 @@
+// CTCPIPProperties: the TCP settings of a driver. Lines:
+// "TCPIP.PortNumber" (the low 16 bits are the TCP port), "TCPIP.UseTCPIP".
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CTCPIPProperties : public CQZProperties {
+    DECLARE_SERIAL(CTCPIPProperties)
+
+public:
+    // TCP port 502, TCP/IP not selected.
+    CTCPIPProperties();
+    CTCPIPProperties(const CTCPIPProperties& other);
+    CTCPIPProperties& operator=(const CTCPIPProperties& other);
+    ~CTCPIPProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    int UseTCPIP() const { return m_bUseTCPIP; }
+
+    LONG m_nPortNumber = 502;
+    LONG m_bUseTCPIP = 0;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+};

@@ -1,0 +1,23 @@
+// CTimeoutOnlyProperties: the one setting of a network driver, its reply
+// time-out in milliseconds. Line: "TimeoutOnly.Timeout".
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CTimeoutOnlyProperties : public CQZProperties {
+    DECLARE_SERIAL(CTimeoutOnlyProperties)
+
+public:
+    // A time-out of 1000 ms.
+    CTimeoutOnlyProperties();
+    CTimeoutOnlyProperties(const CTimeoutOnlyProperties& other);
+    CTimeoutOnlyProperties& operator=(const CTimeoutOnlyProperties& other);
+    ~CTimeoutOnlyProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    DWORD m_dwTimeout = 1000;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+};

@@ -1,0 +1,28 @@
+// CTimingProperties: retries and times of a serial exchange. Lines:
+// "Timing.RetryCount", "Timing.Timeout" (ms), "Timing.RequestMessageDelay".
+#pragma once
+
+#include "kelvara/sibling/QZProperties.h"
+
+class CTimingProperties : public CQZProperties {
+    DECLARE_SERIAL(CTimingProperties)
+
+public:
+    // Three retries, a time-out of 1000 ms, no request delay.
+    CTimingProperties();
+    CTimingProperties(const CTimingProperties& other);
+    CTimingProperties& operator=(const CTimingProperties& other);
+    ~CTimingProperties() override;
+
+    void Serialize(CArchive& ar) override;
+
+    DWORD m_dwRetryCount = 3;
+    DWORD m_dwTimeout = 1000;
+    DWORD m_dwRequestMessageDelay = 0;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+
+private:
+    void CopyFields(const CTimingProperties& other);
+};

@@ -1,0 +1,60 @@
+// CPollThread: the ARCNET port's polling cycle.
+//
+// Each pass: (b) the packets the receive thread queued are matched, by the
+// block id the driver reads from them, to every poll item with that id;
+// (c) items whose last request went out more than the time-out after their
+// last reply are marked timed out (2001); (d) every poll item's request is
+// sent again (message type 17); (e) write items not sent yet are sent once
+// (message type 18); (f) the pass's duration is added to the first poll
+// item. The driver's hooks (CNetworkProtocol) build the requests and read
+// the replies; they run on this thread while it holds the mutex of the list
+// it walks. Passes are 100 ms apart, plus their own time.
+#pragma once
+
+#include "kelvara/buffer/Combuf.h"
+#include "kelvara/framework/Types.h"
+#include "kelvara/sibling/WinThreadPlus.h"
+
+class CNetPort;
+class CNetworkProtocol;
+class CPollListItem;
+class CQZMutex;
+
+class CPollThread : public CWinThreadPlus {
+    DECLARE_DYNCREATE(CPollThread)
+
+public:
+    // Both buffers start at 253 bytes.
+    CPollThread();
+    ~CPollThread() override;
+
+    // The port, its poll-list mutex, and the reply time-out in ms.
+    void Attach(CNetPort* pPort, CQZMutex* pPollListMutex, DWORD dwTimeout);
+    CNetPort* GetPort() const { return m_pPort; }
+    DWORD GetTimeout() const { return m_dwTimeout; }
+
+    int Run() override;
+
+protected:
+    CNetPort* m_pPort = nullptr;
+    CQZMutex* m_pPollListMutex = nullptr;
+    CCombuf m_TxBuffer;
+    CCombuf m_RxBuffer;
+    DWORD m_dwTimeout = 0;
+
+private:
+    void TakeReplies();
+    void MarkOverdueReplies();
+    void SendPolls();
+    void SendWrites();
+    void AddPollTime(ULONGLONG ullPassStart);
+
+    DWORD BlockIdOf(const CCombuf& packet);
+    DWORD DataOffset();
+    void FormatRequest(CPollListItem* pItem, BYTE byMessageType);
+    DWORD Transmit(const CPollListItem* pItem);
+
+    // The port's driver when it is a network driver; otherwise the hooks'
+    // defaults apply.
+    CNetworkProtocol* m_pNetworkProtocol = nullptr;
+};

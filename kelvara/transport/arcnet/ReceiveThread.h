@@ -1,0 +1,36 @@
+// CReceiveThread: the ARCNET port's thread that moves arriving packets from
+// the card's driver into the port's packet list.
+//
+// Each pass waits, without a time limit, for the driver's receive event or
+// the port's close event, then fetches every packet waiting in the driver.
+// Packets addressed to this station (or every packet, when the port has no
+// node id) are queued while the list holds fewer than 100; the others are
+// only counted as bytes in. Once the close event has fired the thread no
+// longer waits and passes idly until the port stops it.
+#pragma once
+
+#include "kelvara/framework/Types.h"
+#include "kelvara/sibling/WinThreadPlus.h"
+
+class CNetPort;
+
+class CReceiveThread : public CWinThreadPlus {
+    DECLARE_DYNCREATE(CReceiveThread)
+
+public:
+    CReceiveThread() = default;
+    ~CReceiveThread() override;
+
+    void Attach(CNetPort* pPort) { m_pPort = pPort; }
+    CNetPort* GetPort() const { return m_pPort; }
+
+    int Run() override;
+
+protected:
+    CNetPort* m_pPort = nullptr;
+
+private:
+    DWORD WaitForPacketsOrClose();
+    void TakeWaitingPackets();
+    void QueuePacket(DWORD dwSource, DWORD dwDestination, const BYTE* pData, DWORD dwLength);
+};

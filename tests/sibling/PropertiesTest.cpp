@@ -1,0 +1,257 @@
+// Property records: string-list lines, archive records, copies, pages and
+// the property sheet.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "kelvara/Kelvara.h"
+#include "support/ArchiveBytes.h"
+
+namespace {
+
+using kelvara_test::Bytes;
+using kelvara_test::LoadFrom;
+using kelvara_test::StoreWith;
+
+std::vector<CString> Lines(const CStringList& list) {
+    std::vector<CString> lines;
+    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) {
+        lines.push_back(list.GetNext(pos));
+    }
+    return lines;
+}
+
+CStringList ListOf(const std::vector<const char*>& lines) {
+    CStringList list;
+    for (const char* psz : lines) {
+        list.AddTail(CString(psz));
+    }
+    return list;
+}
+
+Bytes Stored(CObject& record) {
+    return StoreWith([&](CArchive& ar) { record.Serialize(ar); });
+}
+
+TEST(PropertyStringList, SerialRecordsReadBackInDumpOrder) {
+    CPortProperties port;
+    port.m_wPortNumber = 4;
+    port.m_dwBaudRate = 0xFFFFFFFFu;
+    port.m_Parity = CPortProperties::PARITY_ODD;
+    port.m_StopBits = CPortProperties::STOPBITS_TWO;
+    CFlowProperties flow;
+    flow.m_RTSControl = CFlowProperties::RTS_TOGGLE;
+    flow.m_dwRTSCTSDelay = 15;
+    CTimingProperties timing;
+    timing.m_dwTimeout = 2500;
+
+    CStringList list;
+    ASSERT_TRUE(port.DumpToStringList(list));
+    ASSERT_TRUE(flow.DumpToStringList(list));
+    ASSERT_TRUE(timing.DumpToStringList(list));
+    const std::vector<CString> lines = Lines(list);
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[0], "Port.PortNumber=4");
+    EXPECT_EQ(lines[1], "Port.BaudRate=4294967295");
+    EXPECT_EQ(lines[7], "Flow.FlowControlEnabled=0");
+    EXPECT_EQ(lines[12], "Timing.Timeout=2500");
+
+    CPortProperties port2;
+    CFlowProperties flow2;
+    CTimingProperties timing2;
+    ASSERT_TRUE(port2.UpdateFromStringList(&list));
+    EXPECT_EQ(list.GetCount(), 7);  // only its own lines were taken
+    ASSERT_TRUE(flow2.UpdateFromStringList(&list));
+    ASSERT_TRUE(timing2.UpdateFromStringList(&list));
+    EXPECT_TRUE(list.IsEmpty());
+    EXPECT_EQ(Stored(port2), Stored(port));
+    EXPECT_EQ(Stored(flow2), Stored(flow));
+    EXPECT_EQ(Stored(timing2), Stored(timing));
+}
+
+TEST(PropertyStringList, UpdateTakesAPartialSetAndAllowsBlanksAroundNumbers) {
+    CStringList list = ListOf({"Port.BaudRate= 19200 ", "Port.Parity=+1", "Flow.DTRControl=0"});
+    CPortProperties port;
+    ASSERT_TRUE(port.UpdateFromStringList(&list));
+    EXPECT_EQ(port.m_dwBaudRate, 19200u);
+    EXPECT_EQ(port.m_Parity, CPortProperties::PARITY_EVEN);
+    EXPECT_EQ(port.m_wDataBits, 8);  // absent: kept
+    EXPECT_EQ(Lines(list), std::vector<CString>{"Flow.DTRControl=0"});
+
+    CStringList text = ListOf({"General.Version=v1.2 = final"});
+    CGeneralProperties general;
+    ASSERT_TRUE(general.UpdateFromStringList(&text));
+    EXPECT_EQ(general.m_strVersion, "v1.2 = final");
+}
+
+TEST(PropertyStringList, BadLinesFailAndChangeNeitherRecordNorList) {
+    const std::vector<std::vector<const char*>> bad = {
+        {},
+        {"Flow.DTRControl=1"},  // another record's line first
+        {"garbage"},
+        {"Port.BaudRate"},   // no value
+        {"Port.BaudRate="},  // empty value
+        {"Port.BaudRate=fast"},
+        {"Port.BaudRate=12abc"},
+        {"Port.BaudRate=-1"},          // unsigned field
+        {"Port.BaudRate=4294967296"},  // one past 32 bits
+        {"Port.BaudRate=99999999999999999999999999"},
+        {"Port.PortNumber=65536"},
+        {"Port.Parity=2147483648"},
+        {"Port.BaudRate=1200", "Port.Speed=3"},  // unknown field after a good line
+        {"Port.BaudRate=1200", "Port.DataBits=0x8"},
+        {"Port.=1"},
+        {"port.BaudRate=1200"},
+    };
+    for (const auto& lines : bad) {
+        CStringList list = ListOf(lines);
+        const std::vector<CString> before = Lines(list);
+        CPortProperties port;
+        port.m_dwBaudRate = 4800;
+        const Bytes unchanged = Stored(port);
+        EXPECT_FALSE(port.UpdateFromStringList(&list)) << (lines.empty() ? "(empty)" : lines[0]);
+        EXPECT_EQ(Stored(port), unchanged);
+        EXPECT_EQ(Lines(list), before);
+    }
+    CPortProperties port;
+    EXPECT_FALSE(port.UpdateFromStringList(nullptr));
+}
+
+TEST(PollListStringList, ReplacesTheListAndChecksTheCount) {
+    CPollProperties poll;
+    poll.AddItem(7, 12)->m_bDataValid = 1;
+    poll.AddItem(0xFFFFFFFFu, 255);
+    CStringList list;
+    ASSERT_TRUE(poll.DumpToStringList(list));
+    EXPECT_EQ(Lines(list),
+              (std::vector<CString>{"Poll.Count=2", "Poll.Item=7,12", "Poll.Item=4294967295,255"}));
+    CPollProperties back;
+    back.AddItem(1, 1);
+    ASSERT_TRUE(back.UpdateFromStringList(&list));
+    ASSERT_EQ(back.m_PollList.GetSize(), 2);
+    EXPECT_EQ(back.m_PollList[0]->m_dwBlockId, 7u);
+    EXPECT_EQ(back.m_PollList[0]->m_bDataValid, 0);  // replies start afresh
+    EXPECT_EQ(back.m_PollList[1]->m_byNode, 255);
+
+    for (auto lines :
+         {ListOf({"Poll.Count=2", "Poll.Item=1,2"}), ListOf({"Poll.Item=1,2"}),
+          ListOf({"Poll.Count=1", "Poll.Item=1,256"}), ListOf({"Poll.Count=1", "Poll.Item=1"}),
+          ListOf({"Poll.Count=99999999999", "Poll.Item=1,2"})}) {
+        EXPECT_FALSE(back.UpdateFromStringList(&lines));
+        EXPECT_EQ(back.m_PollList.GetSize(), 2);
+    }
+    CStringList empty = ListOf({"Poll.Count=0"});
+    ASSERT_TRUE(back.UpdateFromStringList(&empty));
+    EXPECT_EQ(back.m_PollList.GetSize(), 0);
+}
+
+TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndRoundTrips) {
+    CTimingProperties timing;
+    timing.m_dwRetryCount = 5;
+    timing.m_dwTimeout = 0x01020304;
+    const Bytes b = Stored(timing);
+    // Version 2, second member 0, layout 1, then the three fields.
+    const Bytes expected = {2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0, 4, 3, 2, 1, 0, 0, 0, 0};
+    EXPECT_EQ(b, expected);
+
+    CTimingProperties back(timing);
+    EXPECT_EQ(back.GetVersion(), 1);  // as every copy
+    back.m_dwTimeout = 1;
+    LoadFrom(b, [&](CArchive& ar) { back.Serialize(ar); });
+    EXPECT_EQ(back.m_dwTimeout, 0x01020304u);
+    EXPECT_EQ(back.GetVersion(), 2);  // restored by the load
+
+    CGeneralProperties general;
+    general.m_strVersion = "Driver 3.1";
+    CGeneralProperties general2;
+    LoadFrom(Stored(general), [&](CArchive& ar) { general2.Serialize(ar); });
+    EXPECT_EQ(general2.m_strVersion, "Driver 3.1");
+}
+
+TEST(PropertyArchive, DamagedRecordsThrowAndLeaveTheRecordAsItWas) {
+    CPortProperties port;
+    port.m_dwBaudRate = 38400;
+    Bytes b = Stored(port);
+    CPortProperties target;
+    const Bytes unchanged = Stored(target);
+    for (size_t n = 0; n < b.size(); ++n) {
+        const Bytes cut(b.begin(), b.begin() + static_cast<long>(n));
+        EXPECT_THROW(LoadFrom(cut, [&](CArchive& ar) { target.Serialize(ar); }), CArchiveException);
+        EXPECT_EQ(Stored(target), unchanged);
+    }
+    b[8] = 9;  // an unknown layout
+    try {
+        LoadFrom(b, [&](CArchive& ar) { target.Serialize(ar); });
+        FAIL() << "loaded an unknown layout";
+    } catch (const CArchiveException& e) {
+        EXPECT_EQ(e.m_cause, CArchiveException::badSchema);
+    }
+    EXPECT_EQ(Stored(target), unchanged);
+}
+
+TEST(PropertyArchive, PollListKeepsEveryItemWholeAndRejectsHugeCounts) {
+    CPollProperties poll;
+    CPollListItem* pItem = poll.AddItem(42, 3);
+    pItem->m_Data.Add(0xAB);
+    pItem->m_ftSent = MakeFileTime(0x0123456789ABCDEFull);
+    pItem->m_dwError = 2001;
+    CPollProperties back;
+    const Bytes b = Stored(poll);
+    LoadFrom(b, [&](CArchive& ar) { back.Serialize(ar); });
+    ASSERT_EQ(back.m_PollList.GetSize(), 1);
+    EXPECT_EQ(back.m_PollList[0]->m_Data.GetSize(), 1);
+    EXPECT_EQ(FileTimeToULongLong(back.m_PollList[0]->m_ftSent), 0x0123456789ABCDEFull);
+    EXPECT_EQ(back.m_PollList[0]->m_dwError, 2001u);
+
+    Bytes huge(b.begin(), b.begin() + 12);
+    huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});  // count 2^31 - 1
+    EXPECT_THROW(LoadFrom(huge, [&](CArchive& ar) { back.Serialize(ar); }), CArchiveException);
+    EXPECT_EQ(back.m_PollList.GetSize(), 1);
+}
+
+TEST(PropertyAssignment, PackedRecordsCopyIntoDriverRecords) {
+    CPortData packed;
+    packed.m_PortProperties.m_dwBaudRate = 115200;
+    packed.m_TimingProperties.m_dwTimeout = 3;
+    packed.m_FlowProperties.m_bFlowControlEnabled = 1;
+    CPortProperties port;
+    CTimingProperties timing;
+    ASSERT_TRUE(AssignObjects(&port, &packed.m_PortProperties));
+    ASSERT_TRUE(AssignObjects(&timing, &packed.m_TimingProperties));
+    EXPECT_EQ(port.m_dwBaudRate, 115200u);
+    EXPECT_EQ(timing.m_dwTimeout, 3u);
+    EXPECT_FALSE(AssignObjects(&port, &timing));  // records of two classes
+
+    CPortData copy;
+    ASSERT_TRUE(AssignObjects(&copy, &packed));
+    EXPECT_EQ(copy.m_FlowProperties.m_bFlowControlEnabled, 1);
+}
+
+TEST(PropertyPages, BelongToTheirRecordAndShowThroughTheHostsSheet) {
+    CPortProperties port;
+    CPortProperties copy(port);
+    auto* pPage = dynamic_cast<CQZPropertyPage*>(port.GetPropertyPage());
+    ASSERT_NE(pPage, nullptr);
+    EXPECT_EQ(pPage->GetRecord(), &port);
+    EXPECT_NE(copy.GetPropertyPage(), port.GetPropertyPage());
+
+    CQZSheet sheet(0, "", nullptr, 0);
+    sheet.SetCaption("Protocol Properties");
+    sheet.AddPage(port.GetPropertyPage());
+    EXPECT_EQ(sheet.DoModal(), 0);  // no handler: not shown
+
+    AfxSetPropertySheetHandler([](CPropertySheet& shown) {
+        // A host edits the record through its page.
+        auto* pShownPage = dynamic_cast<CQZPropertyPage*>(shown.GetPage(0));
+        CStringList edit;
+        edit.AddTail(CString("Port.BaudRate=57600"));
+        const bool ok = pShownPage && shown.GetTitle() == "Protocol Properties" &&
+                        pShownPage->GetRecord()->UpdateFromStringList(&edit);
+        return ok ? IDOK : IDCANCEL;
+    });
+    EXPECT_EQ(sheet.DoModal(), IDOK);
+    AfxSetPropertySheetHandler(nullptr);
+    EXPECT_EQ(port.m_dwBaudRate, 57600u);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// The seams under the ARCNET port: handles, events, devices by name and the
+// card driver's record layouts.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <future>
+
+#include "kelvara/platform/ArcnetDriver.h"
+#include "kelvara/platform/DeviceIo.h"
+#include "kelvara/platform/Event.h"
+#include "kelvara/platform/SystemError.h"
+#include "transport/arcnet/ArcnetTestSupport.h"
+
+namespace {
+
+namespace platform = kelvara::platform;
+namespace arcnet = kelvara::platform::arcnet;
+using namespace std::chrono_literals;
+
+TEST(ArcnetEvents, AWaitTakesTheFirstSetEventAndResetsIt) {
+    const platform::Handle handles[2] = {platform::CreateEventHandle(false, false, "A"),
+                                         platform::CreateEventHandle(false, false, "B")};
+    EXPECT_EQ(platform::WaitForObjects(handles, 2, 0), platform::kWaitTimeout);
+    platform::SetEvent(handles[1]);
+    platform::SetEvent(handles[0]);
+    EXPECT_EQ(platform::WaitForObjects(handles, 2, 0), platform::kWaitObject0);
+    EXPECT_EQ(platform::WaitForObjects(handles, 2, 0), platform::kWaitObject0 + 1);
+    EXPECT_EQ(platform::WaitForObjects(handles, 2, 0), platform::kWaitTimeout);
+    platform::SetEvent(handles[0]);
+    platform::ResetEvent(handles[0]);
+    EXPECT_EQ(platform::WaitForObject(handles[0], 0), platform::kWaitTimeout);
+    platform::CloseHandle(handles[0]);
+    platform::CloseHandle(handles[1]);
+}
+
+TEST(ArcnetEvents, ClosingAnEventFailsItsWaiterAndEveryLaterUse) {
+    const platform::Handle h = platform::CreateEventHandle(false, false, "C");
+    std::promise<void> waiting;
+    auto wait = std::async(std::launch::async, [&] {
+        waiting.set_value();
+        return platform::WaitForObject(h, platform::kWaitInfinite);
+    });
+    waiting.get_future().wait();
+    // The waiter may or may not be asleep yet: either way it must not stay.
+    ASSERT_TRUE(platform::CloseHandle(h));
+    ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(wait.get(), platform::kWaitFailed);
+
+    EXPECT_FALSE(platform::SetEvent(h));
+    EXPECT_EQ(platform::LastSystemError(), EBADF);
+    EXPECT_EQ(platform::WaitForObject(h, 0), platform::kWaitFailed);
+    EXPECT_FALSE(platform::CloseHandle(h));
+    const platform::Handle hNext = platform::CreateEventHandle(false, false, "D");
+    EXPECT_NE(hNext, h);
+    platform::CloseHandle(hNext);
+}
+
+TEST(ArcnetDevices, ANameNoProviderServesFailsToOpen) {
+    EXPECT_EQ(platform::OpenDevice("\\\\.\\NoSuchDev"), platform::kInvalidHandle);
+    EXPECT_EQ(platform::LastSystemError(), ENOENT);
+    EXPECT_FALSE(platform::DeviceIoControl(platform::kInvalidHandle, arcnet::kCancelTransmit,
+                                           nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(platform::LastSystemError(), EBADF);
+}
+
+TEST(ArcnetDriverRecords, CodesAndLayoutsAreTheDrivers) {
+    EXPECT_EQ(arcnet::kReceivePacket, 0x9C402408u);
+    EXPECT_EQ(arcnet::kRegisterRxEvent, 0x9C402418u);
+
+    const arcnet::ConfigurationBlock node5 = {0, 0, 0, 0, 0, 0x18, 5, 0, 1, 0, 0, 1};
+    const arcnet::ConfigurationBlock none = {0, 0, 0, 0, 0, 0x18, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(arcnet::MakeConfigurationBlock(5), node5);
+    EXPECT_EQ(arcnet::MakeConfigurationBlock(0), none);
+
+    arcnet::TransmitRecord tx;
+    tx.dwDestination = 0x12;
+    tx.dwLength = 0x0203;
+    tx.data[0] = 0xAA;
+    tx.data[507] = 0xBB;
+    const arcnet::TransmitBuffer txBytes = tx.Encode();
+    EXPECT_EQ(txBytes[0], 0x12);
+    EXPECT_EQ(txBytes[4], 0x03);
+    EXPECT_EQ(txBytes[5], 0x02);
+    EXPECT_EQ(txBytes[8], 0xAA);
+    EXPECT_EQ(txBytes[515], 0xBB);
+
+    arcnet::ReceiveBuffer rxBytes{};
+    rxBytes[0] = 7;
+    rxBytes[4] = 5;
+    rxBytes[8] = 2;
+    rxBytes[12] = 'h';
+    rxBytes[520] = 3;
+    const arcnet::ReceiveRecord rx = arcnet::ReceiveRecord::Decode(rxBytes);
+    EXPECT_EQ(rx.dwSource, 7u);
+    EXPECT_EQ(rx.dwDestination, 5u);
+    EXPECT_EQ(rx.dwLength, 2u);
+    EXPECT_EQ(rx.dwWaiting, 3u);
+    EXPECT_EQ(rx.data[0], 'h');
+    EXPECT_EQ(rx.Encode(), rxBytes);
+
+    EXPECT_EQ(arcnet::MakeStatusBlock(1)[24], 1);
+    EXPECT_EQ(arcnet::StatusAcknowledged(arcnet::MakeStatusBlock(9)), 9u);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// Shared pieces of the ARCNET tests: a driver whose hooks the tests watch
+// and can hold, and a rig of virtual segment, driver, records and port.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kelvara/Kelvara.h"
+
+namespace arcnet_test {
+
+using namespace std::chrono_literals;
+
+template <class Predicate>
+bool WaitUntil(Predicate done) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+inline CByteArray Bytes(const std::string& text) {
+    CByteArray bytes;
+    for (char c : text) {
+        bytes.Add(static_cast<BYTE>(c));
+    }
+    return bytes;
+}
+
+inline std::string Text(const CByteArray& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Requests: message type, block id (4 bytes, little-endian), then for a
+// write the item's data. Replies carry the same five bytes before their
+// data, so a station answering with EchoHeader(5, ...) answers the request.
+class CTestNetDriver : public CNetworkProtocol {
+public:
+    struct CCall {
+        BYTE byType;
+        DWORD dwBlockId;
+        DWORD dwErrorBefore;  // the item's error when the request was built
+    };
+
+    DWORD GetBlockIdFromPacket(const CCombuf* pPacket) override {
+        if (pPacket->GetSize() < 5) {
+            return 0xFFFFFFFFu;
+        }
+        const BYTE* p = pPacket->GetData() + 1;
+        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24;
+    }
+    DWORD GetDataOffsetInPacket() override { return 5; }
+    DWORD FormatTxMessage(CCombuf* pPacket, CPollListItem* pItem, BYTE byType) override {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_calls.push_back({byType, pItem->m_dwBlockId, pItem->m_dwError});
+        m_changed.notify_all();
+        if (byType == m_byHoldType) {
+            m_byHeldAt = byType;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_byHoldType != byType; });
+            m_byHeldAt = 0;
+        }
+        pPacket->SetSize(0);
+        pPacket->Add(byType);
+        for (int i = 0; i < 4; ++i) {
+            pPacket->Add(static_cast<BYTE>(pItem->m_dwBlockId >> (8 * i)));
+        }
+        if (byType == NETMSG_WRITE_REQUEST) {
+            pPacket->Append(pItem->m_Data);
+        }
+        return 0;
+    }
+
+    // Stops the poll thread in FormatTxMessage for this message type, with
+    // its list mutex held, until the type changes (0: hold nowhere).
+    void HoldAt(BYTE byType) {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_byHoldType = byType;
+        m_changed.notify_all();
+    }
+    void Release() { HoldAt(0); }
+    bool WaitHeld(BYTE byType) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, 20s, [&] { return m_byHeldAt == byType; });
+    }
+    std::vector<CCall> Calls() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_calls;
+    }
+    int CountCalls(BYTE byType, DWORD dwBlockId) const {
+        int n = 0;
+        for (const CCall& call : Calls()) {
+            n += call.byType == byType && call.dwBlockId == dwBlockId ? 1 : 0;
+        }
+        return n;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<CCall> m_calls;
+    BYTE m_byHoldType = 0;
+    BYTE m_byHeldAt = 0;
+};
+
+// A segment with the card's device installed, and a port on it.
+struct CArcnetRig {
+    CArcnetRig() { segment.Install(); }
+    ~CArcnetRig() {
+        driver.Release();
+        if (port) {
+            port->Close();
+        }
+    }
+
+    CNetPort& MakePort(int nNodeId = 5, CNetworkProtocol* pDriver = nullptr,
+                       const CTimeoutOnlyProperties* pTimeout = nullptr) {
+        port = std::make_unique<CNetPort>(&poll, pTimeout, &stats, nNodeId,
+                                          pDriver != nullptr ? pDriver : &driver);
+        return *port;
+    }
+    // A copy of a poll item, taken under the poll-list mutex.
+    CPollListItem Item(int nIndex) {
+        CNetPort::CListLock lock(port->GetPollListMutex());
+        return *poll.m_PollList.GetAt(nIndex);
+    }
+    CPollListItem WriteItem(int nIndex) {
+        CNetPort::CListLock lock(port->GetWriteListMutex());
+        return *port->m_WriteList.GetAt(nIndex);
+    }
+    void AddWrite(DWORD dwBlockId, BYTE byNode, const std::string& data) {
+        auto* pItem = new CPollListItem(dwBlockId, byNode);
+        pItem->m_Data = Bytes(data);
+        CNetPort::CListLock lock(port->GetWriteListMutex());
+        port->m_WriteList.Add(pItem);
+    }
+    CVirtualArcnetSegment::CCardState Card(int nIndex = 0) const {
+        CVirtualArcnetSegment::CCardState state;
+        EXPECT_TRUE(segment.GetCardState(nIndex, &state));
+        return state;
+    }
+    void SetFaults(void (*pSet)(CVirtualArcnetSegment::CFaults&)) {
+        CVirtualArcnetSegment::CFaults faults = segment.GetFaults();
+        pSet(faults);
+        segment.SetFaults(faults);
+    }
+
+    CVirtualArcnetSegment segment;
+    CTestNetDriver driver;
+    CPollProperties poll;
+    CCommsStats stats;
+    std::unique_ptr<CNetPort> port;
+};
+
+}  // namespace arcnet_test

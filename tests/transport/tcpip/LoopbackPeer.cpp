@@ -1,0 +1,181 @@
+#include "transport/tcpip/LoopbackPeer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace tcpiptest {
+
+namespace {
+
+sockaddr_in Loopback(int nPort) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(nPort));
+    return address;
+}
+
+bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
+    pollfd entry{fd, events, 0};
+    return ::poll(&entry, 1, static_cast<int>(deadline.count())) == 1;
+}
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+int FreePort() {
+    RawListener probe(0);
+    return probe.Port();
+}
+
+int CountOpenDescriptors() {
+    int nCount = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++nCount;
+    }
+    return nCount;
+}
+
+bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
+    return WaitFor(fd, POLLIN, deadline);
+}
+
+bool ConnectHasFailed(int fd) {
+    pollfd entry{fd, POLLOUT, 0};
+    return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP));
+}
+
+RawConnection::RawConnection(RawConnection&& other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+RawConnection::~RawConnection() {
+    Close();
+}
+
+RawConnection RawConnection::ConnectTo(int nPort) {
+    RawConnection connection(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = Loopback(nPort);
+    if (::connect(connection.m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) {
+        connection.Close();
+    }
+    return connection;
+}
+
+void RawConnection::Send(const std::string& bytes) {
+    ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds deadline) {
+    std::string bytes;
+    char chunk[512];
+    while (bytes.size() < n && WaitFor(m_fd, POLLIN, deadline)) {
+        const ssize_t nGot = ::recv(m_fd, chunk, std::min(sizeof chunk, n - bytes.size()), 0);
+        if (nGot <= 0) {
+            break;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(nGot));
+    }
+    return bytes;
+}
+
+bool RawConnection::SeesClose(std::chrono::milliseconds deadline) {
+    char byte;
+    while (WaitFor(m_fd, POLLIN, deadline)) {
+        if (::recv(m_fd, &byte, 1, 0) <= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void RawConnection::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+RawListener::RawListener(int nPort) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int nOn = 1;
+    ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn);
+    sockaddr_in address = Loopback(nPort);
+    socklen_t nLength = sizeof address;
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(m_fd, 5) == 0 &&
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0) {
+        m_nPort = ntohs(address.sin_port);
+    }
+}
+
+RawListener::~RawListener() {
+    ::close(m_fd);
+}
+
+RawConnection RawListener::Accept(std::chrono::milliseconds deadline) {
+    if (!WaitFor(m_fd, POLLIN, deadline)) {
+        return RawConnection();
+    }
+    return RawConnection(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+Socat::Socat(const std::vector<std::string>& args) {
+    std::vector<std::string> words{"socat"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "socat", nullptr, &attributes, argv.data(), environ) == 0) {
+        m_pid = pid;
+    }
+    posix_spawnattr_destroy(&attributes);
+}
+
+Socat::~Socat() {
+    if (m_pid > 0) {
+        // The group holds socat and the children it forked for connections.
+        ::kill(-m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+}  // namespace tcpiptest

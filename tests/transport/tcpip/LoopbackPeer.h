@@ -1,0 +1,116 @@
+// Peers for the TCP/IP port tests, on 127.0.0.1: raw sockets, socat, a
+// protocol that records its notifications, and a port whose socket the
+// tests can see.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kelvara/Kelvara.h"
+
+namespace tcpiptest {
+
+using namespace std::chrono_literals;
+constexpr auto kDeadline = 20s;
+
+// Polls pred until it holds or the deadline passes; its last answer.
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline = kDeadline);
+
+// A TCP port that nothing listened on a moment ago.
+int FreePort();
+int CountOpenDescriptors();
+// Data (or the peer's close) waits on the socket.
+bool BecomesReadable(int fd, std::chrono::milliseconds deadline = kDeadline);
+// The socket's connect has failed (it polls with an error or hang-up).
+bool ConnectHasFailed(int fd);
+
+// One end of a connection, blocking, closed by the destructor.
+class RawConnection {
+public:
+    RawConnection() = default;
+    explicit RawConnection(int fd) : m_fd(fd) {}
+    RawConnection(RawConnection&& other) noexcept;
+    RawConnection& operator=(RawConnection&& other) noexcept;
+    ~RawConnection();
+    // Connects to the port; invalid when refused.
+    static RawConnection ConnectTo(int nPort);
+
+    bool IsValid() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+    void Send(const std::string& bytes);
+    // Exactly n bytes, or what came before the peer closed or the deadline.
+    std::string Receive(std::size_t n, std::chrono::milliseconds deadline = kDeadline);
+    // True when the peer closes (or resets) before the deadline.
+    bool SeesClose(std::chrono::milliseconds deadline = kDeadline);
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+class RawListener {
+public:
+    explicit RawListener(int nPort);  // 0: any free port
+    ~RawListener();
+    int Port() const { return m_nPort; }
+    // The next connection; invalid when none came before the deadline.
+    RawConnection Accept(std::chrono::milliseconds deadline = kDeadline);
+
+private:
+    int m_fd = -1;
+    int m_nPort = 0;
+};
+
+// socat started with the given arguments in a process group of its own,
+// which the destructor ends.
+class Socat {
+public:
+    explicit Socat(const std::vector<std::string>& args);
+    ~Socat();
+    bool Started() const { return m_pid > 0; }
+
+private:
+    int m_pid = -1;
+};
+
+class TestProtocol : public CProtocol {
+public:
+    explicit TestProtocol(ProtocolStyle eStyle, const char* pszAddress = "127.0.0.1")
+        : m_strAddress(pszAddress) {
+        m_eProtocolStyle = eStyle;
+    }
+    void GetFirstIPAddress(CString& strAddress) override { strAddress = m_strAddress; }
+    void MasterConnected() override { ++m_nConnected; }
+    void MasterDisconnected() override { ++m_nDisconnected; }
+
+    CString m_strAddress;
+    std::atomic<int> m_nConnected{0};
+    std::atomic<int> m_nDisconnected{0};
+};
+
+class ProbedPort : public CTCPIPPort {
+public:
+    using CTCPIPPort::CTCPIPPort;
+    TCPIPSocket Socket() const { return m_Socket.load(); }
+    BOOL ConnectPending() const { return m_bConnectPending; }
+    void DropListeningThread() {
+        delete m_pListenThread;
+        m_pListenThread = nullptr;
+    }
+};
+
+inline CCombuf Bytes(const std::string& text) {
+    CCombuf buffer;
+    buffer = text.c_str();
+    return buffer;
+}
+
+inline std::string Text(const CCombuf& buffer, int nCount) {
+    return std::string(reinterpret_cast<const char*>(buffer.GetData()),
+                       static_cast<std::size_t>(nCount));
+}
+
+}  // namespace tcpiptest
