@@ -2,9 +2,9 @@
 //
 // The owning protocol's style picks the role (without a protocol the port
 // is a master, the default style). A master (style 0) connects out to the
-// protocol's first IP address and reconnects by itself after any failure: a failed read or write closes the socket and starts a new
-// connect at once, and the calls made before that connect completes answer
-// 1402. A slave (any other style) waits for a master: its listening thread
+// protocol's first IP address and reconnects by itself after any failure: a failed read or write
+// closes the socket and starts a new connect at once, and the calls made before that connect
+// completes answer 1402. A slave (any other style) waits for a master: its listening thread
 // (CSlaveListenThread) accepts one connection at a time and hands it over;
 // when that connection is lost the port listens again.
 //
