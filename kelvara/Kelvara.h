@@ -50,3 +50,4 @@
 #include "kelvara/sibling/Utility.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 #include "kelvara/transport/ComObject.h"
+#include "kelvara/transport/serial/ComPort.h"
