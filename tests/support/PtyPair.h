@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -69,6 +70,19 @@ inline Bytes ReadFor(int fd, std::size_t nCount, std::chrono::milliseconds withi
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
     return bytes;
+}
+
+// Waits until every byte sent towards a terminal has been read by someone.
+inline bool WaitUntilRead(int fd, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    int nQueued = 0;
+    while (ioctl(fd, FIONREAD, &nQueued) == 0 && nQueued > 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 class PtyPair {
