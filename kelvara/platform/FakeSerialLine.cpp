@@ -22,7 +22,7 @@ public:
     FakeSerialLine& operator=(const FakeSerialLine&) = delete;
 
     bool SetEventMask(std::uint32_t dwMask) override {
-        return Enter(Call::SetEventMask) && (Device().m_dwEventMask = dwMask, true);
+        return Enter(Call::SetEventMask) && Store(Device().m_dwEventMask, dwMask);
     }
     bool SetQueueSizes(std::uint32_t dwInput, std::uint32_t dwOutput) override {
         if (!Enter(Call::SetQueueSizes)) {
@@ -33,13 +33,13 @@ public:
         return true;
     }
     bool GetTimeouts(LineTimeouts* pTimeouts) override {
-        return Enter(Call::GetTimeouts) && (*pTimeouts = Device().m_timeouts, true);
+        return Enter(Call::GetTimeouts) && Store(*pTimeouts, Device().m_timeouts);
     }
     bool SetTimeouts(const LineTimeouts& timeouts) override {
-        return Enter(Call::SetTimeouts) && (Device().m_timeouts = timeouts, true);
+        return Enter(Call::SetTimeouts) && Store(Device().m_timeouts, timeouts);
     }
     bool GetAttributes(LineAttributes* pAttributes) override {
-        return Enter(Call::GetAttributes) && (*pAttributes = Device().m_attributes, true);
+        return Enter(Call::GetAttributes) && Store(*pAttributes, Device().m_attributes);
     }
     bool SetAttributes(const LineAttributes& attributes) override {
         if (!Enter(Call::SetAttributes)) {
@@ -96,10 +96,10 @@ public:
         return true;
     }
     bool SetBreak(bool bOn) override {
-        return Enter(Call::SetBreak) && (Device().m_bBreak = bOn, true);
+        return Enter(Call::SetBreak) && Store(Device().m_bBreak, bOn);
     }
     bool SuspendOutput(bool bSuspend) override {
-        return Enter(Call::SuspendOutput) && (Device().m_bOutputSuspended = bSuspend, true);
+        return Enter(Call::SuspendOutput) && Store(Device().m_bOutputSuspended, bSuspend);
     }
     bool Flush(bool bInput, bool bOutput) override {
         if (!Enter(Call::Flush)) {
@@ -115,7 +115,7 @@ public:
         return true;
     }
     bool GetErrorCounts(LineErrorCounts* pCounts) override {
-        return Enter(Call::GetErrorCounts) && (*pCounts = Device().m_errors, true);
+        return Enter(Call::GetErrorCounts) && Store(*pCounts, Device().m_errors);
     }
 
     bool ReadSome(void* pData, std::size_t nSize, std::size_t* pRead) override {
@@ -215,6 +215,13 @@ private:
             return Refuse(EBADF);
         }
         return m_pDevice->Enter(call);
+    }
+
+    // Keeps a value as the device would, for a call that went through.
+    template <typename T>
+    static bool Store(T& to, const T& from) {
+        to = from;
+        return true;
     }
 
     static bool Refuse(int nError) {

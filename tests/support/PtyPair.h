@@ -72,17 +72,18 @@ inline Bytes ReadFor(int fd, std::size_t nCount, std::chrono::milliseconds withi
     return bytes;
 }
 
-// Waits until every byte sent towards a terminal has been read by someone.
-inline bool WaitUntilRead(int fd, std::chrono::milliseconds within) {
+// Waits until a terminal holds nCount unread bytes for its readers (0: until
+// they have read everything).
+inline bool WaitUntilQueued(int fd, int nCount, std::chrono::milliseconds within) {
     const auto deadline = std::chrono::steady_clock::now() + within;
     int nQueued = 0;
-    while (ioctl(fd, FIONREAD, &nQueued) == 0 && nQueued > 0) {
+    while (ioctl(fd, FIONREAD, &nQueued) == 0 && nQueued != nCount) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
         std::this_thread::yield();
     }
-    return true;
+    return nQueued == nCount;
 }
 
 class PtyPair {

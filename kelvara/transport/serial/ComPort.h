@@ -57,6 +57,11 @@ constexpr DWORD COMPORT_CLEAR_DTR = 6;
 // before any memory is reserved for it.
 constexpr DWORD COMPORT_MAX_READ_COUNT = 64u * 1024u * 1024u;
 
+// Read and Write hide the base's virtual ones on purpose: a driver calls the
+// port's own, with statistics, and a call without them must not compile.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Woverloaded-virtual"
+
 class CComPort : public CComObject {
 public:
     // The records and the driver are not owned; the port number is the port
@@ -119,3 +124,5 @@ private:
     const CFlowProperties* m_pFlowProperties;
     const CTimingProperties* m_pTimingProperties;
 };
+
+#pragma GCC diagnostic pop

@@ -153,6 +153,10 @@ TEST_F(FakeLine, ControlLineFunctionsSetAndClearRtsAndDtr) {
     EXPECT_EQ(com.GetControlLineState(COMPORT_CLEAR_RTS), 0u);
     EXPECT_EQ(com.GetControlLineState(COMPORT_SET_DTR), 0u);
     EXPECT_EQ(device->m_nModemLines, kLineDTR);
+    EXPECT_EQ(com.GetControlLineState(8), 0u) << "the system's set-break code";
+    EXPECT_TRUE(device->m_bBreak);
+    EXPECT_EQ(com.GetControlLineState(9), 0u);
+    EXPECT_FALSE(device->m_bBreak);
     EXPECT_TRUE(logged.empty());
 
     EXPECT_EQ(com.GetControlLineState(42), 1104u);

@@ -78,6 +78,7 @@ TEST_F(Pty, APartialReplyTimesOutWithItsBytesCountedAndTheWholeBufferLogged) {
     ASSERT_EQ(com.Open(), 0u);
     ASSERT_EQ(com.Init(), 0u);
     ASSERT_TRUE(testsupport::WriteAll(pty.Master(), {0x10, 0x20, 0x30, 0x40}));
+    ASSERT_TRUE(testsupport::WaitUntilQueued(pty.Slave(), 4, 5s));
     CCombuf reply;
     const auto start = Clock::now();
     EXPECT_EQ(com.Read(&reply, 10, &stats), 2001u);
@@ -116,6 +117,7 @@ TEST_F(Pty, AReadOfMegabytesEndsAtItsTimeout) {
     ASSERT_EQ(com.Open(), 0u);
     ASSERT_EQ(com.Init(), 0u);
     ASSERT_TRUE(testsupport::WriteAll(pty.Master(), Bytes(1000, 0x55)));
+    ASSERT_TRUE(testsupport::WaitUntilQueued(pty.Slave(), 1000, 5s));
     CCombuf reply;
     const auto start = Clock::now();
     EXPECT_EQ(com.Read(&reply, 8u * 1024u * 1024u, &stats), 2001u);
@@ -146,9 +148,10 @@ TEST_F(Pty, ADeviceThatVanishesMidReadFailsTheReadAtOnce) {
     ASSERT_EQ(com.Open(), 0u);
     ASSERT_EQ(com.Init(), 0u);
     ASSERT_TRUE(testsupport::WriteAll(pty.Master(), {1, 2, 3}));
+    ASSERT_TRUE(testsupport::WaitUntilQueued(pty.Slave(), 3, 5s));
     // Once the port has taken the three bytes it waits for the rest.
     std::thread vanish([this] {
-        testsupport::WaitUntilRead(pty.Slave(), 5s);
+        testsupport::WaitUntilQueued(pty.Slave(), 0, 5s);
         pty.CloseMaster();
     });
     CCombuf reply;
