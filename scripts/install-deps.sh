@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format)
+          clang libclang-rt-14-dev clang-format socat)
 if [ "${1:-}" = "--demo" ]; then
     packages=(cmake g++ ninja-build)
 fi

@@ -174,11 +174,106 @@ bool ShowCommsStatistics() {
            stats.GetNumberStandardErrors() == 2;
 }
 
+void PrintBlock(CComBlock& block) {
+    std::printf("%s\n", block.CreateLogString().GetString());
+    if (!block.IsBlockGood()) {
+        std::printf("  failed: %lu \"%s\"\n",
+                    static_cast<unsigned long>(block.GetStandardErrorCode()),
+                    block.GetStandardErrorString()->GetString());
+        return;
+    }
+    CByteArray element;
+    std::printf("  data:");
+    for (DWORD i = 0; block.GetBlockElement(i, element); ++i) {
+        std::printf(" %u", element.GetSize() == 2 ? element[0] | element[1] << 8 : element[0]);
+    }
+    std::printf("\n");
+}
+
+// Loads the sample driver plug-in and drives it as a host would: properties,
+// start, blocks built from addresses, transfers, statistics, comms log, stop.
+bool ShowDriverPlugin(const char* pszPath) {
+    std::printf("== Driver plug-in %s\n", pszPath);
+    CDriverLibrary library;
+    if (!library.Load(pszPath)) {
+        std::printf("cannot load the driver: %s\n", library.GetLastError().GetString());
+        return false;
+    }
+    std::unique_ptr<CProtocol> driver(library.CreateDriver());
+    std::printf("driver \"%s\", version \"%s\"\n", library.GetDriverName().GetString(),
+                driver->GetVersionInfo().GetString());
+
+    // Properties as a host keeps them: name=value lines.
+    CStringList properties;
+    driver->DumpToStringList(properties);
+    properties.SetAt(properties.FindIndex(1), "Port.BaudRate=19200");
+    driver->UpdateFromStringList(&properties);
+    driver->ActivateCommsLog(true);
+    driver->LogAsHex(true);
+    driver->StartProtocol();
+
+    const char* kAttributes = "U1U2";
+    const char* format = driver->GetEDFFormatRemote()->m_strFormat.GetString();
+    CRemoteAddress first("R0100", format, kAttributes);
+    std::printf("address R0100 against %s: %s\n", format,
+                driver->ValidateRemoteAddress(&first) == EDF_OK ? "valid" : "invalid");
+
+    CComBlock read(&first, 2, 1, 4, 2);
+    driver->TransferData(&read);
+    PrintBlock(read);
+
+    CByteArray values;
+    for (BYTE b : {0x39, 0x30, 0x01, 0x00}) {  // 12345, 1
+        values.Add(b);
+    }
+    CComBlock write(&first, 2, 1, 2, 2);
+    write.FillWriteBuffer(&values);
+    driver->TransferData(&write);
+    PrintBlock(write);
+    driver->TransferData(&read);
+    PrintBlock(read);
+
+    // The next run of registers starts where the stepped address says.
+    CRemoteAddress next;
+    CRemoteAddress last = first;
+    for (int i = 0; i < 4; ++i) {
+        driver->GetNextRemoteAddress(&last, next);
+        last = next;
+    }
+    CComBlock following(&next, 2, 1, 3, 2);
+    driver->TransferData(&following);
+    PrintBlock(following);
+
+    CRemoteAddress beyond("R0998", format, kAttributes);
+    CComBlock missing(&beyond, 2, 1, 5, 2);
+    driver->TransferData(&missing);
+    PrintBlock(missing);
+
+    std::printf("blocks %lu, %lu ms, bytes in %lu out %lu, time-outs %lu, retries %lu\n",
+                static_cast<unsigned long>(driver->GetBlockCount()),
+                static_cast<unsigned long>(driver->GetTotalCommsTime()),
+                static_cast<unsigned long>(driver->GetTotalBytesIn()),
+                static_cast<unsigned long>(driver->GetTotalBytesOut()),
+                static_cast<unsigned long>(driver->GetNumberTimeoutErrors()),
+                static_cast<unsigned long>(driver->GetNumberOfRetries()));
+    std::printf("comms log:\n");
+    for (CString line; driver->GetCommsLogCount() > 0;) {
+        driver->GetFromCommsLog(&line);
+        std::printf("  %s\n", line.GetString());
+    }
+    driver->StopProtocol();
+    const bool ok = read.IsBlockGood() && !missing.IsBlockGood() && driver->GetBlockCount() == 5;
+    driver.reset();
+    std::printf("\n");
+    return ok;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     bool ok = ShowArchiveRoundTrip();
     ShowErrorTable();
     ok = ShowCommsStatistics() && ok;
+    ok = ShowDriverPlugin(argc > 1 ? argv[1] : KELVARA_DEMO_DRIVER) && ok;
     return ok ? 0 : 1;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 // CQZObject has no run-time class record of its own: the chain goes to CObject.
-IMPLEMENT_DYNAMIC(CQZProperties, CObject)
+IMPLEMENT_DYNAMIC(CQZProperties, CQZObject)
 
 CQZProperties::CQZProperties(const char* pszRecordName, const char* pszPageCaption)
     : CQZObject(2), m_pszRecordName(pszRecordName), m_Page(this, pszPageCaption) {}
