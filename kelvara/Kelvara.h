@@ -54,5 +54,6 @@
 #include "kelvara/transport/arcnet/PollThread.h"
 #include "kelvara/transport/arcnet/ReceiveThread.h"
 #include "kelvara/transport/arcnet/VirtualArcnetSegment.h"
+#include "kelvara/transport/serial/ComPort.h"
 #include "kelvara/transport/tcpip/SlaveListenThread.h"
 #include "kelvara/transport/tcpip/TCPIPPort.h"

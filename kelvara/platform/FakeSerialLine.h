@@ -1,0 +1,124 @@
+// A scriptable serial device for tests: it plays the device behind a
+// SerialLine, keeps what a real device would (settings, modem lines, RS-485
+// mode, queues), and can be told to fail any call with a given system error.
+//
+// Time does not pass on a fake line: a wait with nothing to wait for ends at
+// once as timed out, and the requested time-out is recorded instead. A wait
+// without a limit for input that cannot come would never end on a real
+// line; here it fails with EDEADLK.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kelvara/platform/SerialLine.h"
+
+namespace kelvara::platform {
+
+class FakeSerialLine;
+
+class FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
+public:
+    enum class Call {
+        Open,
+        SetEventMask,
+        SetQueueSizes,
+        GetTimeouts,
+        SetTimeouts,
+        GetAttributes,
+        SetAttributes,
+        SetModemLines,
+        GetRs485,
+        SetRs485,
+        SetBreak,
+        SuspendOutput,
+        Flush,
+        GetErrorCounts,
+        Read,
+        Write,
+        WaitReadable,
+        WaitWritable,
+        Drain,
+        Close,
+    };
+
+    // An opener for SetSerialLineOpener that hands out lines on this device
+    // (one open line at a time, as a real device allows).
+    SerialLineOpener Opener();
+
+    // Fails the call with nError from its nSkip+1-th next use on, nCount
+    // times (a negative count: for good).
+    void Fail(Call call, int nError, int nSkip = 0, int nCount = 1);
+    void Heal(Call call);
+    int CallCount(Call call) const;
+
+    // What the device's side of the line does.
+    void Receive(const std::vector<std::uint8_t>& bytes);
+    // Called with each run of bytes the line sends; whatever it returns is
+    // received at once (a device that answers).
+    void SetResponder(
+        std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> fn);
+    // How many more bytes the device takes before its input is full (a
+    // negative number: no limit).
+    void SetWriteRoom(long nBytes) { m_nWriteRoom = nBytes; }
+    // The device goes away: reads give what was left, then fail with EIO,
+    // as do writes.
+    void Vanish() { m_bVanished = true; }
+    // Receive errors that the device counts when the line next reads a byte.
+    void AddLineErrors(const LineErrorCounts& counts);
+
+    // Whether the device has modem lines and a kernel RS-485 mode; without
+    // them those calls fail with ENOTTY.
+    bool m_bHasModemLines = true;
+    bool m_bHasRs485 = true;
+    // Keeps these settings whatever is set (as a pseudo-terminal keeps 8 data
+    // bits and no parity).
+    bool m_bForceEightBitsNoParity = false;
+
+    std::vector<std::uint8_t> m_sent;
+    unsigned m_nModemLines = 0;
+    bool m_bRs485 = false;
+    bool m_bBreak = false;
+    bool m_bOutputSuspended = false;
+    LineAttributes m_attributes;
+    LineTimeouts m_timeouts;
+    std::uint32_t m_dwEventMask = 0;
+    std::uint32_t m_dwInputQueue = 0;
+    std::uint32_t m_dwOutputQueue = 0;
+    std::string m_strOpenedDevice;
+    bool m_bOpen = false;
+    // The requested time-out of each wait for input, in order.
+    std::vector<int> m_readWaits;
+    // What happened on the line, in order: "RTS+", "RTS-", "DTR+", "DTR-",
+    // "write <n>", "drain", "flush in", "flush out", "rs485 on", "rs485 off".
+    std::vector<std::string> m_events;
+
+private:
+    friend class FakeSerialLine;
+
+    // Counts the call and applies a scripted failure.
+    bool Enter(Call call);
+    void TakePendingErrors();
+
+    std::deque<std::uint8_t> m_input;
+    std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> m_responder;
+    long m_nWriteRoom = -1;
+    bool m_bVanished = false;
+    LineErrorCounts m_errors;
+    LineErrorCounts m_pendingErrors;
+
+    struct Script {
+        int nError = 0;
+        int nSkip = 0;
+        int nCount = 0;
+    };
+    std::map<Call, Script> m_scripts;
+    std::map<Call, int> m_calls;
+};
+
+}  // namespace kelvara::platform
