@@ -13,6 +13,17 @@ namespace {
 // no node owns another: every node lives in this set until the input is done.
 std::set<CObject*> g_live;
 
+// Objects of the library's own classes met while loading. The archive hands
+// each one to exactly one caller (or deletes it when its record fails), so
+// the harness owns them all once they are returned.
+std::set<CObject*> g_loaded;
+
+void Keep(CObject* p) {
+    if (p != nullptr && g_live.count(p) == 0) {
+        g_loaded.insert(p);
+    }
+}
+
 class CFuzzNode : public CObject {
     DECLARE_SERIAL(CFuzzNode)
 public:
@@ -21,6 +32,7 @@ public:
     void Serialize(CArchive& ar) override {
         if (ar.IsLoading()) {
             ar >> m_strName >> m_pChild;
+            Keep(m_pChild);
             m_Data.Serialize(ar);
         }
     }
@@ -61,12 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 default: {
                     CObject* p = nullptr;
                     ar >> p;
+                    Keep(p);
                     break;
                 }
             }
         }
     } catch (const CArchiveException&) {
     }
+    for (CObject* p : g_loaded) {
+        delete p;
+    }
+    g_loaded.clear();
     while (!g_live.empty()) {
         delete *g_live.begin();
     }

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format socat)
+          clang libclang-rt-14-dev clang-format socat libmodbus-dev mbpoll python3
+          python3-pymodbus python3-serial)
 if [ "${1:-}" = "--demo" ]; then
     packages=(cmake g++ ninja-build)
 fi
