@@ -1,0 +1,327 @@
+// A sample driver plug-in in the slave role: a simulated Modbus TCP device.
+// Masters connect to it and read and write its register table (coils,
+// discrete inputs, input registers, holding registers; see
+// ModbusRegisterTable.h) with function codes 1 to 6, 15 and 16; anything
+// else is refused with an exception reply.
+//
+// How a host drives it, all through the CProtocol interface:
+// - TCP port: the "TCPIP.PortNumber" line (UpdateFromStringList) or the
+//   TCP/IP record in SerializeProperties; default 502. Port 0 asks for any
+//   free port: after StartProtocol, GetPortNumber tells which one.
+// - StartProtocol listens on all local addresses and starts the thread that
+//   answers the master; 1400 when the port cannot be listened on.
+//   StopProtocol stops the thread, drops the master and stops listening; it
+//   may wait up to one second for a read that is under way.
+// - TransferData with a block reads or writes the table itself, at once and
+//   without any traffic, started or not: that is how the host sets the
+//   values a master will read and looks at what a master wrote. Addresses
+//   and data are those of the Modbus master drivers (ModbusPdu.h), e.g. a
+//   read of 10 points at "HR:0"; the host may also write the two input
+//   areas, which masters can only read.
+// - One master at a time, whatever unit id it sends (the reply echoes it).
+//   The log library hears when a master comes and goes (level 2).
+// - Statistics: every request answered counts as one block with its time,
+//   as every block the host transfers does; an exception reply counts as a
+//   device error with its text; a frame that breaks off counts as a
+//   time-out, one with a bad header as error 2003. The comms log shows each
+//   request and reply as one line.
+#include <kelvara/Kelvara.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+
+#include "ModbusPdu.h"
+#include "ModbusRegisterTable.h"
+
+namespace {
+
+// Level of the log messages about masters coming and going.
+constexpr DWORD kInfoLogLevel = 2;
+// How long the serving thread waits for a master before it looks again
+// whether it should stop; a master that connects wakes it at once.
+constexpr auto kMasterWait = std::chrono::milliseconds(100);
+// Port 0 picks a free port among these, above the range Linux hands out to
+// outgoing connections, starting at a random one so that slaves started
+// together do not all try the same ports.
+constexpr int kFirstFreePort = 61000;
+constexpr int kFreePortSpan = 65536 - kFirstFreePort;
+constexpr int kFreePortTries = 200;
+
+class CModbusTcpSlave;
+
+// Answers the master, one request per pass, until stopped.
+class CServeThread : public CWinThreadPlus {
+public:
+    explicit CServeThread(CModbusTcpSlave& slave) : m_slave(slave) {}
+    ~CServeThread() override { StopThread(); }
+
+protected:
+    void DoWork() override;
+
+private:
+    CModbusTcpSlave& m_slave;
+};
+
+class CModbusTcpSlave : public CProtocol {
+public:
+    CModbusTcpSlave() : CProtocol("", modbus::kRemoteFormat), m_ServeThread(*this) {
+        m_eProtocolStyle = PROTOCOL_STYLE_SLAVE;
+        m_TCPIPProperties.m_bUseTCPIP = 1;
+        m_PropertySheet.AddPage(m_TCPIPProperties.GetPropertyPage());
+    }
+
+    ~CModbusTcpSlave() override {
+        if (IsStarted()) {
+            StopProtocol();
+        }
+    }
+
+    CString GetVersionInfo() override { return "Modbus TCP slave 1.0"; }
+
+    // The TCP port masters connect to: once started, the one listened on.
+    WORD GetPortNumber() override {
+        return static_cast<WORD>(IsStarted() ? m_ListenProperties.m_nPortNumber
+                                             : m_TCPIPProperties.m_nPortNumber);
+    }
+
+    void SerializeProperties(CArchive& ar) override {
+        CProtocol::SerializeProperties(ar);
+        m_TCPIPProperties.Serialize(ar);
+    }
+    bool DumpToStringList(CStringList& list) override {
+        return m_TCPIPProperties.DumpToStringList(list);
+    }
+    bool UpdateFromStringList(CStringList* pList) override {
+        return pList != nullptr && m_TCPIPProperties.UpdateFromStringList(pList);
+    }
+
+    DWORD StartProtocol() override {
+        if (IsStarted()) {
+            return CProtocol::StartProtocol();  // 2006
+        }
+        // The port reads its settings from a record of its own, so that the
+        // port picked for "any" stays the same when the port listens again
+        // after a master has gone, while the host's setting stays 0.
+        m_ListenProperties = m_TCPIPProperties;
+        m_pPort = new CTCPIPPort(&m_ListenProperties, this);
+        if (const DWORD dwResult = Listen(); dwResult != SE_NO_ERROR) {
+            ClosePort();
+            return dwResult;
+        }
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bStopping = false;
+        }
+        m_ServeThread.StartThread(1);
+        return CProtocol::StartProtocol();
+    }
+
+    DWORD StopProtocol() override {
+        if (!IsStarted()) {
+            return CProtocol::StopProtocol();  // 2007
+        }
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bStopping = true;
+        }
+        m_Wake.notify_all();
+        m_ServeThread.StopThread();
+        ClosePort();
+        return CProtocol::StopProtocol();
+    }
+
+    // The host's access to the table (see the top of this file).
+    DWORD TransferData(CComBlock* pBlock) override {
+        if (pBlock == nullptr) {
+            return SE_INVALID_BLOCK;
+        }
+        pBlock->RecycleBlockLeaveData();
+        const DWORD dwResult = TransferLocal(*pBlock);
+        if (dwResult != SE_NO_ERROR) {
+            pBlock->SetStandardErrorCode(dwResult, GetCommsStats());
+            pBlock->SetBlockBad();
+        } else {
+            pBlock->SetBlockGood();
+        }
+        pBlock->SetComTime(0);
+        CProtocol::TransferData(pBlock);
+        return dwResult;
+    }
+
+    // Called on the listening thread.
+    void MasterConnected() override {
+        CString strText;
+        strText.Format("Modbus TCP slave on port %d: master connected",
+                       static_cast<int>(m_ListenProperties.m_nPortNumber));
+        SendLogMessage(&strText, kInfoLogLevel);
+        { std::lock_guard<std::mutex> guard(m_WakeLock); }
+        m_Wake.notify_all();
+    }
+
+    // Called on the serving thread, from the port, once it is listening
+    // again.
+    void MasterDisconnected() override {
+        CString strText;
+        strText.Format("Modbus TCP slave on port %d: master disconnected",
+                       static_cast<int>(m_ListenProperties.m_nPortNumber));
+        SendLogMessage(&strText, kInfoLogLevel);
+    }
+
+    // One pass of the serving thread.
+    void Serve() {
+        if (!m_pPort->IsConnected()) {
+            WaitForMaster();
+            return;
+        }
+        CCombuf request;
+        modbus::MbapHeader header;
+        const DWORD dwRead = ReadRequest(request, header);
+        if (request.GetSize() == 0) {
+            return;  // nothing came, or the master went away
+        }
+        const auto start = std::chrono::steady_clock::now();
+        m_CommsStats.AddBytesIn(static_cast<DWORD>(request.GetSize()));
+        m_CommsStats.AddToCommsLog(&request, true);
+        m_Served.RecycleBlock();
+        if (dwRead == SE_NO_ERROR) {
+            Answer(request, header);
+        } else {
+            // A frame that broke off (2001, or the master went: 1400) or
+            // has a bad header (2003). What is left of it would be read as
+            // the start of the next one: throw it all away.
+            m_pPort->Clear();
+            m_Served.SetStandardErrorCode(dwRead, GetCommsStats());
+        }
+        m_Served.SetComTime(
+            static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count()));
+        CProtocol::TransferData(&m_Served);
+    }
+
+private:
+    DWORD Listen() {
+        const int nConfigured = m_TCPIPProperties.m_nPortNumber & 0xFFFF;
+        if (nConfigured != 0) {
+            m_ListenProperties.m_nPortNumber = nConfigured;
+            return m_pPort->StartListen();
+        }
+        // Any free port: the first one that can be listened on.
+        const int nStart = static_cast<int>(std::random_device{}() % kFreePortSpan);
+        for (int i = 0; i < kFreePortTries; ++i) {
+            m_ListenProperties.m_nPortNumber = kFirstFreePort + (nStart + i) % kFreePortSpan;
+            if (m_pPort->StartListen() == SE_NO_ERROR) {
+                return SE_NO_ERROR;
+            }
+        }
+        return SE_TCPIP_SOCKET_ERROR;
+    }
+
+    void ClosePort() {
+        if (m_pPort == nullptr) {
+            return;
+        }
+        m_pPort->StopListen();
+        m_pPort->Close();
+        delete m_pPort;
+        m_pPort = nullptr;
+    }
+
+    DWORD TransferLocal(CComBlock& block) {
+        modbus::Address address;
+        if (modbus::DecodeAddress(block.GetFirstAddress()->GetAddress(), address) != EDF_OK) {
+            return SE_INVALID_BLOCK;
+        }
+        if (block.GetReadOrWrite() == RW_WRITE) {
+            CByteArray data;
+            block.GetBlockData(data);
+            return m_Table.Write(address, block.GetPointCount(), data);
+        }
+        CByteArray data;
+        const DWORD dwResult = m_Table.Read(address, block.GetPointCount(), data);
+        if (dwResult == SE_NO_ERROR) {
+            block.SetBlockData(&data);
+        }
+        return dwResult;
+    }
+
+    void WaitForMaster() {
+        std::unique_lock<std::mutex> lock(m_WakeLock);
+        m_Wake.wait_for(lock, kMasterWait,
+                        [this] { return m_bStopping || m_pPort->IsConnected(); });
+    }
+
+    // Reads count bytes in all into the frame. The port's Read takes what
+    // one receive brings and reports a short read only as a time-out, so
+    // each piece is counted in a statistics object of its own, which tells
+    // how many bytes came. The frame is counted and logged as one, later.
+    DWORD ReadExactly(CCombuf& frame, int nCount) {
+        while (frame.GetSize() < nCount) {
+            CCombuf piece;
+            CCommsStats counted;
+            const DWORD dwResult =
+                m_pPort->Read(&piece, static_cast<DWORD>(nCount - frame.GetSize()), &counted);
+            piece.SetSize(static_cast<int>(counted.GetTotalBytesIn()));
+            frame += piece;
+            // Part of what is missing came: wait for the rest.
+            if (dwResult == SE_TIMEOUT && piece.GetSize() > 0) {
+                continue;
+            }
+            if (dwResult != SE_NO_ERROR) {
+                return dwResult;
+            }
+        }
+        return SE_NO_ERROR;
+    }
+
+    // One request: the MBAP header, then as many bytes as it announces.
+    // An empty frame when nothing came.
+    DWORD ReadRequest(CCombuf& frame, modbus::MbapHeader& header) {
+        if (const DWORD dwResult = ReadExactly(frame, modbus::kMbapSize); dwResult != SE_NO_ERROR) {
+            return dwResult;
+        }
+        modbus::ParseMbapHeader(frame.GetData(), static_cast<std::size_t>(frame.GetSize()), header);
+        if (header.protocolId != 0 || header.PduSize() < 1 ||
+            header.PduSize() > modbus::kMaxPduSize) {
+            return SE_INVALID_FORMAT;
+        }
+        return ReadExactly(frame, modbus::kMbapSize + header.PduSize());
+    }
+
+    void Answer(const CCombuf& request, const modbus::MbapHeader& header) {
+        CByteArray pdu;
+        m_Table.Answer(request.GetData() + modbus::kMbapSize,
+                       static_cast<std::size_t>(header.PduSize()), pdu);
+        CCombuf reply;
+        modbus::AppendMbapHeader(reply, header.transactionId, header.unitId, pdu.GetSize());
+        reply += pdu;
+        m_pPort->Write(&reply, GetCommsStats());
+        if ((pdu[0] & modbus::kExceptionBit) != 0) {
+            CString strText = modbus::ExceptionText(pdu[1]);
+            m_Served.SetDeviceError(pdu[1], &strText, GetCommsStats());
+        }
+    }
+
+    CTCPIPProperties m_TCPIPProperties;   // the host's setting
+    CTCPIPProperties m_ListenProperties;  // what the port listens on
+    CTCPIPPort* m_pPort = nullptr;
+    modbus::RegisterTable m_Table;
+    // The request being served, for its accounting; serving thread only.
+    CComBlock m_Served;
+    // Wakes the serving thread when a master comes or the driver stops.
+    std::mutex m_WakeLock;
+    std::condition_variable m_Wake;
+    bool m_bStopping = false;
+    // Last, so that it is gone before anything it uses.
+    CServeThread m_ServeThread;
+};
+
+void CServeThread::DoWork() {
+    m_slave.Serve();
+}
+
+}  // namespace
+
+KELVARA_EXPORT_DRIVER(CModbusTcpSlave, "Modbus TCP slave (simulated device)")
