@@ -1,279 +1,421 @@
-// Kelvara demo host: shows the library's pieces working end to end.
+// Kelvara demo host: what a host program does with a driver plug-in.
 //
-// Today it stores a small configuration record in an archive, shows the
-// exact bytes, loads it back into new objects, and prints the table of
-// standard error texts that every driver and host shares.
+// It loads a driver, gives it its properties (as name=value lines, and
+// through an archive), starts it, builds blocks from address texts,
+// transfers them, and prints each block's data and log line, the driver's
+// statistics and its comms log in hex.
+//
+// By default the device is simulated in this process: the Modbus TCP slave
+// plug-in listens on a free loopback port and the Modbus TCP master plug-in
+// talks to it, so the demo needs nothing else. Options point the master at
+// a real device instead:
+//
+//   kelvara_demo                          simulated Modbus TCP device
+//   kelvara_demo --host 192.168.0.7:502   a real Modbus TCP device
+//   kelvara_demo --rtu /dev/ttyUSB0       a real Modbus RTU device (19200 8N1)
+//   kelvara_demo --node 3 --polls 5000    node id and length of the polling run
+//   kelvara_demo --errors                 also print the standard error texts
 #include <kelvara/Kelvara.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
 
-// A host-side record: a named device with a poll list, serialised with the
-// framework's object records.
-class CDemoDevice : public CObject {
-    DECLARE_SERIAL(CDemoDevice)
-public:
-    CDemoDevice() = default;
-    CDemoDevice(const char* name, WORD node) : m_strName(name), m_wNode(node) {}
-
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) {
-            ar << m_strName << m_wNode << m_Registers.GetSize() << m_Created;
-            for (int i = 0; i < m_Registers.GetSize(); ++i) {
-                ar << m_Registers[i];
-            }
-        } else {
-            int count = 0;
-            ar >> m_strName >> m_wNode >> count >> m_Created;
-            m_Registers.SetSize(0);
-            for (int i = 0; i < count; ++i) {
-                CString reg;
-                ar >> reg;
-                m_Registers.Add(reg);
-            }
-        }
-    }
-
-    CString m_strName;
-    WORD m_wNode = 0;
-    CStringArray m_Registers;
-    COleDateTime m_Created = COleDateTime::GetCurrentTime();
+struct Options {
+    std::string host;       // empty: the simulated device
+    int tcpPort = 502;      // with host
+    std::string rtuDevice;  // nonempty: Modbus RTU on this serial device
+    int node = 1;
+    int polls = 2000;
+    bool errors = false;
 };
 
-IMPLEMENT_SERIAL(CDemoDevice, CObject, 1)
-
-void PrintHex(const BYTE* p, ULONGLONG n) {
-    for (ULONGLONG i = 0; i < n; ++i) {
-        std::printf("%02X%s", p[i], (i % 16 == 15 || i + 1 == n) ? "\n" : " ");
-    }
+void Usage() {
+    std::printf(
+        "usage: kelvara_demo [--host ADDRESS[:PORT] | --rtu DEVICE] [--node N] [--polls N] "
+        "[--errors]\n"
+        "  with neither --host nor --rtu the demo starts a simulated Modbus TCP device on "
+        "loopback\n");
 }
 
-bool ShowArchiveRoundTrip() {
-    std::printf("== Archive round trip\n");
-    CDemoDevice plc("Line 1 PLC", 7);
-    plc.m_Registers.Add("40001");
-    plc.m_Registers.Add("40002");
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--host" && hasValue) {
+            options.host = argv[++i];
+            const auto colon = options.host.find(':');
+            if (colon != std::string::npos) {
+                options.tcpPort = std::atoi(options.host.c_str() + colon + 1);
+                options.host.resize(colon);
+            }
+        } else if (arg == "--rtu" && hasValue) {
+            options.rtuDevice = argv[++i];
+        } else if (arg == "--node" && hasValue) {
+            options.node = std::atoi(argv[++i]);
+        } else if (arg == "--polls" && hasValue) {
+            options.polls = std::atoi(argv[++i]);
+        } else if (arg == "--errors") {
+            options.errors = true;
+        } else {
+            return false;
+        }
+    }
+    return options.node >= 1 && options.node <= 247 && options.polls >= 0 && options.tcpPort > 0 &&
+           options.tcpPort < 65536 && (options.host.empty() || options.rtuDevice.empty());
+}
+
+// A driver plug-in and one driver made by it. The driver must go before the
+// library that holds its code, hence the order of the members.
+struct Plugin {
+    CDriverLibrary library;
+    std::unique_ptr<CProtocol> driver;
+
+    bool Load(const char* pszPath) {
+        if (!library.Load(pszPath)) {
+            std::printf("cannot load %s: %s\n", pszPath, library.GetLastError().GetString());
+            return false;
+        }
+        driver.reset(library.CreateDriver());
+        std::printf("loaded \"%s\" (%s)\n", library.GetDriverName().GetString(),
+                    driver->GetVersionInfo().GetString());
+        return true;
+    }
+};
+
+// Sets one property line ("Record.Field") the way a host's configuration
+// screen would: the driver dumps its lines, the host edits one, the driver
+// takes them all back.
+bool SetProperty(CProtocol& driver, const char* pszKey, const CString& value) {
+    CStringList lines;
+    driver.DumpToStringList(lines);
+    const CString prefix = CString(pszKey) + "=";
+    for (POSITION pos = lines.GetHeadPosition(); pos != nullptr;) {
+        POSITION here = pos;
+        if (lines.GetNext(pos).Find(prefix) == 0) {
+            lines.SetAt(here, prefix + value);
+            return driver.UpdateFromStringList(&lines);
+        }
+    }
+    std::printf("the driver has no property %s\n", pszKey);
+    return false;
+}
+
+CString Number(long value) {
+    CString text;
+    text.Format("%ld", value);
+    return text;
+}
+
+// Bits (coils, discrete inputs) travel as one byte each, registers as two,
+// low byte first.
+bool IsBitArea(const char* pszAddress) {
+    return std::strncmp(pszAddress, "CO", 2) == 0 || std::strncmp(pszAddress, "DI", 2) == 0;
+}
+
+std::unique_ptr<CComBlock> MakeBlock(CProtocol& driver, const char* pszAddress, DWORD count,
+                                     const std::vector<int>* pWrite = nullptr) {
+    CRemoteAddress address(pszAddress, driver.GetEDFFormatRemote()->m_strFormat, "");
+    if (driver.ValidateRemoteAddress(&address) != EDF_OK) {
+        std::printf("%-10s not an address of this driver\n", pszAddress);
+        return nullptr;
+    }
+    const DWORD size = IsBitArea(pszAddress) ? 1 : 2;
+    auto block = std::make_unique<CComBlock>(&address, static_cast<WORD>(size), 1, count, size);
+    if (pWrite != nullptr) {
+        CByteArray data;
+        for (int value : *pWrite) {
+            data.Add(static_cast<BYTE>(value & 0xFF));
+            if (size == 2) {
+                data.Add(static_cast<BYTE>((value >> 8) & 0xFF));
+            }
+        }
+        block->FillWriteBuffer(&data);
+    }
+    return block;
+}
+
+std::vector<int> BlockValues(CComBlock& block) {
+    std::vector<int> values;
+    CByteArray element;
+    for (DWORD i = 0; block.GetBlockElement(i, element); ++i) {
+        values.push_back(element.GetSize() == 2 ? element[0] | element[1] << 8 : element[0]);
+    }
+    return values;
+}
+
+void PrintBlock(const char* pszAddress, CComBlock& block) {
+    std::printf("%-10s %s", pszAddress, block.GetReadOrWrite() == RW_WRITE ? "write" : "read ");
+    if (block.IsBlockGood()) {
+        std::printf(" ok:");
+        for (int value : BlockValues(block)) {
+            std::printf(" %d", value);
+        }
+        std::printf("\n");
+    } else {
+        std::printf(" failed: %lu \"%s\"", static_cast<unsigned long>(block.GetStandardErrorCode()),
+                    block.GetStandardErrorString()->GetString());
+        if (block.GetDeviceErrorCode() != 0) {
+            std::printf(", device error %lu \"%s\"",
+                        static_cast<unsigned long>(block.GetDeviceErrorCode()),
+                        block.GetDeviceErrorString()->GetString());
+        }
+        std::printf("\n");
+    }
+    std::printf("           log: %s\n", block.CreateLogString().GetString());
+}
+
+// Transfers one block and prints it; the block, for the caller to check.
+std::unique_ptr<CComBlock> Transfer(CProtocol& driver, const char* pszAddress, DWORD count,
+                                    const std::vector<int>* pWrite = nullptr) {
+    auto block = MakeBlock(driver, pszAddress, count, pWrite);
+    if (block) {
+        driver.TransferData(block.get());
+        PrintBlock(pszAddress, *block);
+    }
+    return block;
+}
+
+bool IsGood(const std::unique_ptr<CComBlock>& block) {
+    return block && block->IsBlockGood();
+}
+
+void PrintStatistics(CProtocol& driver) {
+    std::printf(
+        "blocks %lu in %lu ms (average %lu ms, %lu blocks/s, %lu bytes/s); bytes in %lu, out "
+        "%lu\n",
+        static_cast<unsigned long>(driver.GetBlockCount()),
+        static_cast<unsigned long>(driver.GetTotalCommsTime()),
+        static_cast<unsigned long>(driver.GetAveBlockExecutionTime()),
+        static_cast<unsigned long>(driver.GetBlocksPerSecond()),
+        static_cast<unsigned long>(driver.GetBytesPerSecond()),
+        static_cast<unsigned long>(driver.GetTotalBytesIn()),
+        static_cast<unsigned long>(driver.GetTotalBytesOut()));
+    std::printf(
+        "errors %lu (device %lu, time-outs %lu, checksum %lu), retries %lu; last error: "
+        "\"%s\"\n",
+        static_cast<unsigned long>(driver.GetNumberStandardErrors()),
+        static_cast<unsigned long>(driver.GetNumberDeviceErrors()),
+        static_cast<unsigned long>(driver.GetNumberTimeoutErrors()),
+        static_cast<unsigned long>(driver.GetNumberCRCErrors()),
+        static_cast<unsigned long>(driver.GetNumberOfRetries()),
+        driver.GetLastErrorString().GetString());
+}
+
+// Drains the comms log, printing at most nShow lines; how many there were.
+int DrainCommsLog(CProtocol& driver, int nShow) {
+    int count = 0;
+    for (CString line; driver.GetCommsLogCount() > 0; ++count) {
+        driver.GetFromCommsLog(&line);
+        if (count < nShow) {
+            std::printf("  %s\n", line.GetString());
+        }
+    }
+    if (nShow > 0 && count > nShow) {
+        std::printf("  ... and %d more lines\n", count - nShow);
+    }
+    return count;
+}
+
+void PrintErrorTable() {
+    std::printf("== Standard error texts\n");
+    const DWORD ranges[][2] = {{0, 0}, {1100, 1108}, {1200, 1204}, {1400, 1405}, {2000, 2013}};
+    for (const auto& range : ranges) {
+        for (DWORD code = range[0]; code <= range[1]; ++code) {
+            std::printf("%5lu  %s\n", static_cast<unsigned long>(code),
+                        GetStandardErrorMessage(code).GetString());
+        }
+    }
+    std::printf("\n");
+}
+
+// The simulated device: the slave plug-in on a free loopback port, its
+// table seeded through blocks as a host sets a device's values.
+bool StartSimulatedDevice(Plugin& device, int& port) {
+    std::printf("== Simulated device\n");
+    if (!device.Load(KELVARA_DEMO_SLAVE)) {
+        return false;
+    }
+    CProtocol& slave = *device.driver;
+    if (!SetProperty(slave, "TCPIP.PortNumber", "0") || slave.StartProtocol() != SE_NO_ERROR) {
+        std::printf("the simulated device cannot listen\n");
+        return false;
+    }
+    port = slave.GetPortNumber();
+    std::vector<int> holding;
+    std::vector<int> inputs;
+    for (int i = 0; i < 10; ++i) {
+        holding.push_back(1000 + i);
+        inputs.push_back(i * i);
+    }
+    const std::vector<int> coils = {1, 0, 1, 1, 0, 0, 1, 0};
+    const bool seeded = IsGood(Transfer(slave, "HR:0", 10, &holding)) &&
+                        IsGood(Transfer(slave, "IR:0", 10, &inputs)) &&
+                        IsGood(Transfer(slave, "CO:0", 8, &coils));
+    std::printf("listening on 127.0.0.1:%d\n\n", port);
+    return seeded;
+}
+
+// The host's configuration of the master, then the same settings stored
+// in an archive and loaded back, as a host keeps them between runs.
+bool ConfigureMaster(CProtocol& master, const Options& options, int port) {
+    std::printf("== Properties\n");
+    bool ok = SetProperty(master, "Modbus.NodeId", Number(options.node)) &&
+              SetProperty(master, "Timing.Timeout", "300") &&
+              SetProperty(master, "Timing.RetryCount", "2");
+    if (options.rtuDevice.empty()) {
+        ok = ok &&
+             SetProperty(master, "Modbus.Host",
+                         CString(options.host.empty() ? "127.0.0.1" : options.host.c_str())) &&
+             SetProperty(master, "TCPIP.PortNumber", Number(port));
+    } else {
+        CComPort::MapDevice(1, options.rtuDevice.c_str());
+        ok = ok && SetProperty(master, "Port.PortNumber", "1") &&
+             SetProperty(master, "Port.BaudRate", "19200");
+    }
+    CStringList lines;
+    master.DumpToStringList(lines);
+    for (POSITION pos = lines.GetHeadPosition(); pos != nullptr;) {
+        std::printf("  %s\n", lines.GetNext(pos).GetString());
+    }
 
     CMemFile file;
     {
         CArchive ar(&file, CArchive::store);
-        // The same object twice and a null: the second is a back reference.
-        ar << &plc << &plc << static_cast<CObject*>(nullptr);
+        master.SerializeProperties(ar);
     }
-    std::printf("stored %llu bytes:\n", static_cast<unsigned long long>(file.GetLength()));
-    PrintHex(file.GetBuffer(), file.GetLength());
-
     file.SeekToBegin();
     CArchive ar(&file, CArchive::load);
-    CDemoDevice* first = nullptr;
-    CDemoDevice* second = nullptr;
-    CObject* none = nullptr;
-    ar >> first >> second;
-    ar >> none;
-    std::unique_ptr<CDemoDevice> owner(first);
-    const bool ok = first && first == second && none == nullptr &&
-                    first->m_strName == plc.m_strName && first->m_Registers.GetSize() == 2 &&
-                    first->m_Created == plc.m_Created;
-    std::printf("loaded \"%s\" node %u, %d registers, created %s: %s\n\n",
-                first->m_strName.GetString(), first->m_wNode, first->m_Registers.GetSize(),
-                first->m_Created.Format().GetString(), ok ? "identical" : "MISMATCH");
+    master.SerializeProperties(ar);
+    std::printf("stored in an archive as %llu bytes and loaded back\n\n",
+                static_cast<unsigned long long>(file.GetLength()));
     return ok;
 }
 
-void ShowErrorTable() {
-    std::printf("== Standard error codes\n");
-    const DWORD ranges[][2] = {{0, 0}, {1100, 1108}, {1200, 1204}, {1400, 1405}, {2000, 2013}};
-    for (const auto& range : ranges) {
-        for (DWORD code = range[0]; code <= range[1]; ++code) {
-            CString text;
-            if (ModuleLoadString(&text, 10000 + code, AfxGetResourceHandle())) {
-                std::printf("%5u  %s\n", code, text.GetString());
-            }
-        }
-    }
-    std::printf("\n");
-}
-
-// A driver's statistics over a few simulated exchanges: bytes out and in,
-// one time-out, one checksum error, each block's com time; then the host
-// drains the comms log as it would between transfers.
-bool ShowCommsStatistics() {
-    std::printf("== Communications statistics and comms log\n");
-    CCommsStats stats;
-    stats.ActivateCommsLog(true);
-    stats.LogAsHex(true);
-
-    struct Exchange {
-        std::vector<BYTE> request;
-        std::vector<BYTE> reply;  // empty: no reply
-        DWORD dwError;
-        DWORD dwComTime;
-    };
-    const Exchange exchanges[] = {
-        {{0x01, 0x03, 0x00, 0x00, 0x00, 0x02}, {0x01, 0x03, 0x04, 0x00, 0x2A, 0x01, 0x00}, 0, 12},
-        {{0x01, 0x03, 0x00, 0x10, 0x00, 0x01}, {}, SE_TIMEOUT, 1000},
-        {{0x01, 0x06, 0x00, 0x01, 0x00, 0x07},
-         {0x01, 0x06, 0x00, 0x01, 0x00, 0x08},
-         SE_CHECKSUM_ERROR,
-         9},
-        {{'R', 'D', ' ', 'D', 'M', '1', '0', '\r'}, {'O', 'K', ' ', '4', '2', '\r'}, 0, 7},
-    };
-    for (const Exchange& x : exchanges) {
-        // The last exchange speaks text, and is logged as text.
-        stats.LogAsHex(x.request[0] < 0x20);
-        CByteArray out;
-        for (BYTE b : x.request) {
-            out.Add(b);
-        }
-        stats.AddBytesOut(static_cast<DWORD>(out.GetSize()));
-        stats.AddToCommsLog(&out, false);
-        if (!x.reply.empty()) {
-            CByteArray in;
-            for (BYTE b : x.reply) {
-                in.Add(b);
-            }
-            stats.AddBytesIn(static_cast<DWORD>(in.GetSize()));
-            stats.AddToCommsLog(&in, true);
-        }
-        if (x.dwError != 0) {
-            // What storing the code in a block does to the statistics.
-            stats.IncrementStandardErrors();
-            stats.SetLastError(GetStandardErrorMessage(x.dwError));
-            if (x.dwError == SE_TIMEOUT) {
-                stats.IncrementTimeoutErrors();
-            } else if (x.dwError == SE_CHECKSUM_ERROR) {
-                stats.IncrementCRCErrors();
-            }
-        }
-        stats.AddBlockExecutionTime(x.dwComTime);
-    }
-
-    std::printf("comms log (%d lines):\n", stats.GetCommsLogCount());
-    CString line;
-    while (stats.GetCommsLogCount() > 0) {
-        stats.GetFromCommsLog(&line);
-        std::printf("  %s\n", line.GetString());
-    }
-    std::printf("blocks %lu, total %lu ms, average %lu ms, %lu blocks/s, %lu bytes/s\n",
-                static_cast<unsigned long>(stats.GetBlockCount()),
-                static_cast<unsigned long>(stats.GetTotalBlockExecutionTime()),
-                static_cast<unsigned long>(stats.GetAverageBlockExecutionTime()),
-                static_cast<unsigned long>(stats.GetBlocksPerSecond()),
-                static_cast<unsigned long>(stats.GetBytesPerSecond()));
-    std::printf("bytes in %lu, out %lu; errors %lu (time-outs %lu, checksum %lu); last: \"%s\"\n\n",
-                static_cast<unsigned long>(stats.GetTotalBytesIn()),
-                static_cast<unsigned long>(stats.GetTotalBytesOut()),
-                static_cast<unsigned long>(stats.GetNumberStandardErrors()),
-                static_cast<unsigned long>(stats.GetNumberTimeoutErrors()),
-                static_cast<unsigned long>(stats.GetNumberCRCErrors()),
-                stats.GetLastErrorString().GetString());
-    return stats.GetBlockCount() == 4 && stats.GetCommsLogCount() == 0 &&
-           stats.GetNumberStandardErrors() == 2;
-}
-
-void PrintBlock(CComBlock& block) {
-    std::printf("%s\n", block.CreateLogString().GetString());
-    if (!block.IsBlockGood()) {
-        std::printf("  failed: %lu \"%s\"\n",
-                    static_cast<unsigned long>(block.GetStandardErrorCode()),
-                    block.GetStandardErrorString()->GetString());
-        return;
-    }
-    CByteArray element;
-    std::printf("  data:");
-    for (DWORD i = 0; block.GetBlockElement(i, element); ++i) {
-        std::printf(" %u", element.GetSize() == 2 ? element[0] | element[1] << 8 : element[0]);
-    }
-    std::printf("\n");
-}
-
-// Loads the sample driver plug-in and drives it as a host would: properties,
-// start, blocks built from addresses, transfers, statistics, comms log, stop.
-bool ShowDriverPlugin(const char* pszPath) {
-    std::printf("== Driver plug-in %s\n", pszPath);
-    CDriverLibrary library;
-    if (!library.Load(pszPath)) {
-        std::printf("cannot load the driver: %s\n", library.GetLastError().GetString());
-        return false;
-    }
-    std::unique_ptr<CProtocol> driver(library.CreateDriver());
-    std::printf("driver \"%s\", version \"%s\"\n", library.GetDriverName().GetString(),
-                driver->GetVersionInfo().GetString());
-
-    // Properties as a host keeps them: name=value lines.
-    CStringList properties;
-    driver->DumpToStringList(properties);
-    properties.SetAt(properties.FindIndex(1), "Port.BaudRate=19200");
-    driver->UpdateFromStringList(&properties);
-    driver->ActivateCommsLog(true);
-    driver->LogAsHex(true);
-    driver->StartProtocol();
-
-    const char* kAttributes = "U1U2";
-    const char* format = driver->GetEDFFormatRemote()->m_strFormat.GetString();
-    CRemoteAddress first("R0100", format, kAttributes);
-    std::printf("address R0100 against %s: %s\n", format,
-                driver->ValidateRemoteAddress(&first) == EDF_OK ? "valid" : "invalid");
-
-    CComBlock read(&first, 2, 1, 4, 2);
-    driver->TransferData(&read);
-    PrintBlock(read);
-
-    CByteArray values;
-    for (BYTE b : {0x39, 0x30, 0x01, 0x00}) {  // 12345, 1
-        values.Add(b);
-    }
-    CComBlock write(&first, 2, 1, 2, 2);
-    write.FillWriteBuffer(&values);
-    driver->TransferData(&write);
-    PrintBlock(write);
-    driver->TransferData(&read);
-    PrintBlock(read);
-
-    // The next run of registers starts where the stepped address says.
-    CRemoteAddress next;
-    CRemoteAddress last = first;
-    for (int i = 0; i < 4; ++i) {
-        driver->GetNextRemoteAddress(&last, next);
-        last = next;
-    }
-    CComBlock following(&next, 2, 1, 3, 2);
-    driver->TransferData(&following);
-    PrintBlock(following);
-
-    CRemoteAddress beyond("R0998", format, kAttributes);
-    CComBlock missing(&beyond, 2, 1, 5, 2);
-    driver->TransferData(&missing);
-    PrintBlock(missing);
-
-    std::printf("blocks %lu, %lu ms, bytes in %lu out %lu, time-outs %lu, retries %lu\n",
-                static_cast<unsigned long>(driver->GetBlockCount()),
-                static_cast<unsigned long>(driver->GetTotalCommsTime()),
-                static_cast<unsigned long>(driver->GetTotalBytesIn()),
-                static_cast<unsigned long>(driver->GetTotalBytesOut()),
-                static_cast<unsigned long>(driver->GetNumberTimeoutErrors()),
-                static_cast<unsigned long>(driver->GetNumberOfRetries()));
-    std::printf("comms log:\n");
-    for (CString line; driver->GetCommsLogCount() > 0;) {
-        driver->GetFromCommsLog(&line);
-        std::printf("  %s\n", line.GetString());
-    }
-    driver->StopProtocol();
-    const bool ok = read.IsBlockGood() && !missing.IsBlockGood() && driver->GetBlockCount() == 5;
-    driver.reset();
+// Reads and writes every kind of point, and shows what a refused request
+// and a bad address look like.
+bool ShowTransfers(CProtocol& master) {
+    std::printf("== Blocks\n");
+    bool ok = IsGood(Transfer(master, "HR:0", 10));
+    ok = IsGood(Transfer(master, "IR:0", 5)) && ok;
+    ok = IsGood(Transfer(master, "CO:0", 8)) && ok;
+    const std::vector<int> values = {12345, 42, 7};
+    ok = IsGood(Transfer(master, "HR:20", 3, &values)) && ok;
+    auto readBack = Transfer(master, "HR:20", 3);
+    ok = IsGood(readBack) && BlockValues(*readBack) == values && ok;
+    const std::vector<int> coil = {1};
+    ok = IsGood(Transfer(master, "CO:9", 1, &coil)) && ok;
+    // Past the end of the device's table: the device refuses.
+    auto refused = Transfer(master, "HR:9995", 10);
+    ok = refused && !refused->IsBlockGood() && ok;
+    ok = !MakeBlock(master, "XY:1", 1) && ok;
     std::printf("\n");
     return ok;
+}
+
+// A host's polling loop: the same block over and over, with progress
+// lines and the comms log drained as it goes so that it stays short.
+bool RunPolls(CProtocol& master, int polls) {
+    if (polls == 0) {
+        return true;
+    }
+    std::printf("== Polling HR:0 x 10, %d times\n", polls);
+    auto block = MakeBlock(master, "HR:0", 10);
+    int bad = 0;
+    const int step = polls >= 10 ? polls / 10 : 1;
+    for (int i = 1; i <= polls; ++i) {
+        master.TransferData(block.get());
+        bad += block->IsBlockGood() ? 0 : 1;
+        if (i % step == 0 || i == polls) {
+            const int lines = DrainCommsLog(master, 0);
+            std::printf("  %5d/%d blocks, %d failed, %lu ms per block, %d log lines\n", i, polls,
+                        bad, static_cast<unsigned long>(master.GetAveBlockExecutionTime()), lines);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("\n");
+    return bad == 0;
+}
+
+// The device goes away: the master retries, then reports the failure in
+// the block; the device comes back on the same port and the master
+// reconnects by itself.
+bool ShowDeviceOutage(CProtocol& master, CProtocol& slave) {
+    std::printf("== The device goes away and comes back\n");
+    const int port = slave.GetPortNumber();
+    slave.StopProtocol();
+    auto lost = Transfer(master, "HR:0", 2);
+    const bool restarted = SetProperty(slave, "TCPIP.PortNumber", Number(port)) &&
+                           slave.StartProtocol() == SE_NO_ERROR;
+    auto back = Transfer(master, "HR:0", 2);
+    std::printf("\n");
+    return lost && !lost->IsBlockGood() && restarted && IsGood(back);
+}
+
+int Run(const Options& options) {
+    if (options.errors) {
+        PrintErrorTable();
+    }
+    const bool simulated = options.host.empty() && options.rtuDevice.empty();
+    Plugin device;
+    int port = options.tcpPort;
+    if (simulated && !StartSimulatedDevice(device, port)) {
+        return 1;
+    }
+
+    std::printf("== Driver\n");
+    Plugin plugin;
+    if (!plugin.Load(options.rtuDevice.empty() ? KELVARA_DEMO_TCP_MASTER
+                                               : KELVARA_DEMO_RTU_MASTER)) {
+        return 1;
+    }
+    CProtocol& master = *plugin.driver;
+    std::printf("address format %s\n\n", master.GetEDFFormatRemote()->m_strFormat.GetString());
+    bool ok = ConfigureMaster(master, options, port);
+    master.ActivateCommsLog(true);
+    master.LogAsHex(true);
+    const DWORD started = master.StartProtocol();
+    if (started != SE_NO_ERROR) {
+        std::printf("the driver does not start: %lu \"%s\"\n", static_cast<unsigned long>(started),
+                    GetStandardErrorMessage(started).GetString());
+        return 1;
+    }
+    ok = ShowTransfers(master) && ok;
+    std::printf("== Comms log so far\n");
+    DrainCommsLog(master, 24);
+    std::printf("\n");
+    ok = RunPolls(master, options.polls) && ok;
+    if (simulated) {
+        ok = ShowDeviceOutage(master, *device.driver) && ok;
+        DrainCommsLog(master, 0);
+    }
+    std::printf("== Statistics\n");
+    PrintStatistics(master);
+    master.StopProtocol();
+    if (simulated) {
+        std::printf("device side: ");
+        PrintStatistics(*device.driver);
+        device.driver->StopProtocol();
+    }
+    std::printf("\n%s\n", ok ? "demo finished: every check passed" : "demo FAILED");
+    return ok ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool ok = ShowArchiveRoundTrip();
-    ShowErrorTable();
-    ok = ShowCommsStatistics() && ok;
-    ok = ShowDriverPlugin(argc > 1 ? argv[1] : KELVARA_DEMO_DRIVER) && ok;
-    return ok ? 0 : 1;
+    // Progress lines should show up as they happen, in order with the log
+    // lines the drivers write to stderr.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return 2;
+    }
+    return Run(options);
 }
