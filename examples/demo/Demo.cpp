@@ -413,6 +413,10 @@ int main(int argc, char** argv) {
     // lines the drivers write to stderr.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Options options;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        Usage();
+        return 0;
+    }
     if (!ParseOptions(argc, argv, options)) {
         Usage();
         return 2;
