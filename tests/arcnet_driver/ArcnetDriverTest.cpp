@@ -261,6 +261,9 @@ TEST_F(ArcnetDriver, ABlockPointedElsewhereReadsItsNewRegisters) {
 TEST_F(ArcnetDriver, RefusesBlocksItCannotCarry) {
     CRemoteAddress broadcast("0:R1", driver->GetEDFFormatRemote()->m_strFormat, nullptr);
     EXPECT_NE(driver->ValidateRemoteAddress(&broadcast), static_cast<DWORD>(EDF_OK));
+    // Checked against the driver's format, not the one the object carries.
+    CRemoteAddress bare("12:R1", nullptr, nullptr);
+    EXPECT_EQ(driver->ValidateRemoteAddress(&bare), static_cast<DWORD>(EDF_OK));
     CComBlock toBroadcast(&broadcast, 2, 1, 1, 2);
     EXPECT_EQ(driver->TransferData(&toBroadcast), static_cast<DWORD>(SE_INVALID_BLOCK));
 

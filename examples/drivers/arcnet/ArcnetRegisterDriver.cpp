@@ -116,6 +116,8 @@ class CArcnetRegisterDriver : public CNetworkProtocol {
 public:
     CArcnetRegisterDriver() : CNetworkProtocol("", kRemoteFormat) {
         SetTimeoutDefaults(kDefaultTimeout);
+        // The base class stored its own version text while it was built.
+        m_GeneralProperties.m_strVersion = GetVersionInfo();
     }
 
     ~CArcnetRegisterDriver() override {
@@ -127,6 +129,16 @@ public:
     CString GetVersionInfo() override { return "ARCNET register station driver 1.0"; }
     BOOL IsNetworkProtocol() override { return 1; }
     DWORD GetMaxBlockSize(CRemoteAddress*) override { return kMaxRegisters; }
+
+    // The address text against this driver's format, whatever format the
+    // host's address object carries.
+    DWORD ValidateRemoteAddress(CRemoteAddress* pAddress) override {
+        if (pAddress == nullptr) {
+            return EDF_FAILED;
+        }
+        CRemoteAddress address(pAddress->m_strAddress, kRemoteFormat, kAttributes);
+        return address.Validate();
+    }
 
     DWORD StartProtocol() override {
         const DWORD dwResult = CNetworkProtocol::StartProtocol();
@@ -236,7 +248,7 @@ private:
     // Checks the block against the driver's address format and limits.
     DWORD DescribeRun(CComBlock* pBlock, CRun* pRun) {
         CRemoteAddress address(pBlock->GetFirstAddress()->m_strAddress, kRemoteFormat, kAttributes);
-        if (ValidateRemoteAddress(&address) != EDF_OK) {
+        if (address.Validate() != EDF_OK) {
             return SE_INVALID_BLOCK;
         }
         if (ConvertibleElementSize(pBlock->GetBlockType()) == 0) {
