@@ -13,6 +13,7 @@
 //   kelvara_demo                          simulated Modbus TCP device
 //   kelvara_demo --host 192.168.0.7:502   a real Modbus TCP device
 //   kelvara_demo --rtu /dev/ttyUSB0       a real Modbus RTU device (19200 8N1)
+//   kelvara_demo --arcnet                 the ARCNET driver on a virtual segment
 //   kelvara_demo --node 3 --polls 5000    node id and length of the polling run
 //   kelvara_demo --errors                 also print the standard error texts
 #include <kelvara/Kelvara.h>
@@ -24,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "ArcnetRegisterStation.h"
+
 namespace {
 
 struct Options {
@@ -33,12 +36,13 @@ struct Options {
     int node = 1;
     int polls = 2000;
     bool errors = false;
+    bool arcnet = false;
 };
 
 void Usage() {
     std::printf(
-        "usage: kelvara_demo [--host ADDRESS[:PORT] | --rtu DEVICE] [--node N] [--polls N] "
-        "[--errors]\n"
+        "usage: kelvara_demo [--host ADDRESS[:PORT] | --rtu DEVICE | --arcnet] [--node N] "
+        "[--polls N] [--errors]\n"
         "  with neither --host nor --rtu the demo starts a simulated Modbus TCP device on "
         "loopback\n");
 }
@@ -60,6 +64,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             options.node = std::atoi(argv[++i]);
         } else if (arg == "--polls" && hasValue) {
             options.polls = std::atoi(argv[++i]);
+        } else if (arg == "--arcnet") {
+            options.arcnet = true;
         } else if (arg == "--errors") {
             options.errors = true;
         } else {
@@ -357,9 +363,67 @@ bool ShowDeviceOutage(CProtocol& master, CProtocol& slave) {
     return lost && !lost->IsBlockGood() && restarted && IsGood(back);
 }
 
+// The ARCNET driver: no card here, so the library's virtual segment stands
+// in for it, with a simulated register station as the device.
+int RunArcnet(const Options& options) {
+    std::printf("== Virtual ARCNET segment\n");
+    CVirtualArcnetSegment segment;
+    segment.Install();
+    const BYTE node = static_cast<BYTE>(options.node == 1 ? 12 : options.node);
+    CArcnetRegisterStation station(&segment, node);
+    for (int i = 0; i < 10; ++i) {
+        station.SetRegister(i, static_cast<WORD>(500 + i));
+        station.SetInput(i, static_cast<WORD>(i * 3));
+    }
+    std::printf("station %u online with registers R0..R9 = 500..509\n\n", node);
+
+    std::printf("== Driver\n");
+    Plugin plugin;
+    if (!plugin.Load(KELVARA_DEMO_ARCNET)) {
+        return 1;
+    }
+    CProtocol& driver = *plugin.driver;
+    std::printf("address format %s\n", driver.GetEDFFormatRemote()->m_strFormat.GetString());
+    driver.ActivateCommsLog(true);
+    driver.LogAsHex(true);
+    if (driver.StartProtocol() != SE_NO_ERROR) {
+        std::printf("the driver does not start\n");
+        return 1;
+    }
+    std::printf("\n== Blocks\n");
+    CString at;
+    at.Format("%u:R0", node);
+    bool ok = IsGood(Transfer(driver, at, 10));
+    const std::vector<int> values = {4321, 17};
+    at.Format("%u:R20", node);
+    ok = IsGood(Transfer(driver, at, 2, &values)) && ok;
+    auto readBack = Transfer(driver, at, 2);
+    ok = IsGood(readBack) && BlockValues(*readBack) == values && ok;
+    at.Format("%u:I0", node);
+    ok = IsGood(Transfer(driver, at, 4)) && ok;
+    // Inputs are the station's own: it refuses a write.
+    auto refused = Transfer(driver, at, 1, &values);
+    ok = refused && !refused->IsBlockGood() && ok;
+    // A station that has stopped answering.
+    station.SetSilent(TRUE);
+    at.Format("%u:R0", node);
+    auto silent = Transfer(driver, at, 10);
+    ok = silent && silent->GetStandardErrorCode() == SE_TIMEOUT && ok;
+    std::printf("\n== Comms log\n");
+    DrainCommsLog(driver, 24);
+    std::printf("\n== Statistics\n");
+    PrintStatistics(driver);
+    driver.StopProtocol();
+    std::printf("\n%s\n", ok ? "demo finished: every check passed" : "demo FAILED");
+    return ok ? 0 : 1;
+}
+
 int Run(const Options& options) {
     if (options.errors) {
         PrintErrorTable();
+    }
+    if (options.arcnet) {
+        return RunArcnet(options);
     }
     const bool simulated = options.host.empty() && options.rtuDevice.empty();
     Plugin device;
