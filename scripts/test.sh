@@ -77,16 +77,14 @@ stage_normal() {
 
 stage_asan() {
     echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-    configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKELVARA_SANITIZE="address;undefined" \
-        -DKELVARA_BUILD_EXAMPLES=OFF
+    configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DKELVARA_SANITIZE="address;undefined"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         run_ctest build/asan asan+ubsan
 }
 
 stage_tsan() {
     echo "== ThreadSanitizer"
-    configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DKELVARA_SANITIZE=thread \
-        -DKELVARA_BUILD_EXAMPLES=OFF
+    configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DKELVARA_SANITIZE=thread
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build/tsan tsan
 }
 
