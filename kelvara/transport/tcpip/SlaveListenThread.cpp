@@ -41,25 +41,47 @@ int CSlaveListenThread::StartListen(int nInterval, CTCPIPPort* pPort) {
         return nStartup;
     }
     m_bSocketsStarted.store(1, std::memory_order_release);
-    // 3. A non-blocking stream socket that reuses its address.
-    const TCPIPSocket hSocket = platform::CreateStreamSocket();
-    if (hSocket == TCPIP_INVALID_SOCKET) {
-        return platform::LastSystemError();
-    }
-    m_ListenSocket.store(hSocket, std::memory_order_release);
-    if (!platform::SetReuseAddress(hSocket) || !platform::SetNonBlocking(hSocket)) {
-        return platform::LastSystemError();
-    }
-    // 4. Any local address, the port's TCP port.
-    const auto nPort = static_cast<std::uint16_t>(pPort->GetTCPIPPortNumber());
-    if (!platform::Bind(hSocket, kAnyAddress, nPort) ||
-        !platform::Listen(hSocket, kListenBacklog)) {
-        return platform::LastSystemError();
+    // 3.-4. A listening socket on any local address, the port's TCP port.
+    if (const int nError = OpenListenSocket(pPort); nError != 0) {
+        return nError;
     }
     // 5. Run.
     m_nSleepAfterWork.store(nInterval, std::memory_order_relaxed);
     StartThread(1);
     return 0;
+}
+
+int CSlaveListenThread::OpenListenSocket(CTCPIPPort* pPort) {
+    // A non-blocking stream socket that reuses its address, bound to any
+    // local address and the port's TCP port. On failure nothing is kept.
+    const TCPIPSocket hSocket = platform::CreateStreamSocket();
+    if (hSocket == TCPIP_INVALID_SOCKET) {
+        return platform::LastSystemError();
+    }
+    const auto nPort = static_cast<std::uint16_t>(pPort->GetTCPIPPortNumber());
+    if (!platform::SetReuseAddress(hSocket) || !platform::SetNonBlocking(hSocket) ||
+        !platform::Bind(hSocket, kAnyAddress, nPort) ||
+        !platform::Listen(hSocket, kListenBacklog)) {
+        const int nError = platform::LastSystemError();
+        platform::CloseSocket(hSocket);
+        platform::SetLastSystemError(nError);
+        return nError;
+    }
+    // Another thread may have listened meanwhile (ListenAgain against the
+    // loop's retry): keep the newest socket, close the other.
+    std::lock_guard<std::mutex> guard(m_listenSocketLock);
+    const TCPIPSocket hOld = m_ListenSocket.exchange(hSocket);
+    if (hOld != TCPIP_INVALID_SOCKET) {
+        platform::CloseSocket(hOld);
+    }
+    return 0;
+}
+
+void CSlaveListenThread::RetryListen() {
+    CTCPIPPort* pPort = m_pPort.load(std::memory_order_acquire);
+    if (pPort != nullptr && OpenListenSocket(pPort) == 0) {
+        m_bListenFailed.store(0, std::memory_order_release);
+    }
 }
 
 int CSlaveListenThread::Run() {
@@ -69,6 +91,9 @@ int CSlaveListenThread::Run() {
     do {
         CCriticalSection* pLock = NotifyWorking();
         if (!m_bConnected.load(std::memory_order_acquire)) {
+            if (m_bListenFailed.load(std::memory_order_acquire)) {
+                RetryListen();
+            }
             ListenForMsg();
         }
         NotifyFinishedWork(pLock);
@@ -117,6 +142,10 @@ void CSlaveListenThread::StopListen() {
 
 void CSlaveListenThread::ListenAgain() {
     CloseListenSocket();
-    StartListen(m_nSleepAfterWork.load(std::memory_order_relaxed),
-                m_pPort.load(std::memory_order_acquire));
+    // The address may still be busy for a moment (a child process started
+    // just now can hold a copy of the old socket): the loop then keeps
+    // trying on each pass rather than leaving the slave deaf for good.
+    const int nError = StartListen(m_nSleepAfterWork.load(std::memory_order_relaxed),
+                                   m_pPort.load(std::memory_order_acquire));
+    m_bListenFailed.store(nError != 0 ? 1 : 0, std::memory_order_release);
 }

@@ -36,7 +36,8 @@ public:
     // Closes the listening socket and stops the thread.
     void StopListen();
     // Closes the listening socket and listens afresh with the same interval
-    // and port.
+    // and port. When that fails the loop tries again on each pass until it
+    // listens.
     void ListenAgain();
     // One accept attempt: 0 when a master was accepted or there is nothing
     // to listen with, -1 when no connection was waiting.
@@ -55,6 +56,13 @@ protected:
     std::atomic<CTCPIPPort*> m_pPort{nullptr};
 
 private:
+    // Creates, binds and listens; 0, or the system error number (nothing
+    // is kept then).
+    int OpenListenSocket(CTCPIPPort* pPort);
+    void RetryListen();
+
+    // Set when ListenAgain could not listen; the loop retries.
+    std::atomic<BOOL> m_bListenFailed{0};
     // Held around an accept and around closing the listening socket.
     std::mutex m_listenSocketLock;
 };

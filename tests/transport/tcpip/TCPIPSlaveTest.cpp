@@ -123,6 +123,23 @@ TEST_F(TCPIPSlave, ListeningOnAPortInUseFailsWithTheSystemError) {
     EXPECT_FALSE(thread.IsThreadRunning());
 }
 
+TEST_F(TCPIPSlave, ListeningAgainOnABusyPortKeepsTryingUntilThePortIsFree) {
+    ASSERT_EQ(m_port->StartListen(), 0u);
+    auto other = std::make_unique<RawListener>(0);
+    m_properties.m_nPortNumber = other->Port();
+    m_port->GetListeningThread()->ListenAgain();
+    EXPECT_EQ(m_protocol.m_nConnected, 0);
+
+    other.reset();
+    // Connects are refused until the thread's next pass listens.
+    RawConnection master;
+    ASSERT_TRUE(WaitUntil([&] {
+        master = RawConnection::ConnectTo(Port());
+        return master.IsValid();
+    }));
+    EXPECT_TRUE(WaitUntil([&] { return m_protocol.m_nConnected == 1; }));
+}
+
 TEST_F(TCPIPSlave, ListeningThreadWithoutAPortOrBeforeStartingDoesNothing) {
     CSlaveListenThread thread;
     thread.StopListen();
