@@ -188,7 +188,14 @@ protected:
         command.insert(command.end(), args.begin(), args.end());
         command.push_back("127.0.0.1");
         command.insert(command.end(), values.begin(), values.end());
-        return testsupport::RunProcess(command, 20s);
+        testsupport::ProcessResult result = testsupport::RunProcess(command, 20s);
+        // The slave is done with the master once it listens again. A master
+        // started before then may find it not listening: a process spawned
+        // while the slave replaces its listening socket holds a copy of the
+        // old one until it runs mbpoll, and the new one cannot be bound.
+        EXPECT_TRUE(WaitFor(
+            [&] { return LogCount("master connected") == LogCount("master disconnected"); }));
+        return result;
     }
     // The values mbpoll printed, by reference ("[5]: \t42").
     static std::map<int, int> Printed(const std::string& output) {
@@ -217,15 +224,16 @@ protected:
         return true;
     }
 
+    int LogCount(const std::string& text) {
+        std::lock_guard<std::mutex> guard(m_logLock);
+        int nSeen = 0;
+        for (const std::string& line : m_log) {
+            nSeen += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return nSeen;
+    }
     bool LogSays(const std::string& text, int nTimes) {
-        return WaitFor([&] {
-            std::lock_guard<std::mutex> guard(m_logLock);
-            int nSeen = 0;
-            for (const std::string& line : m_log) {
-                nSeen += line.find(text) != std::string::npos ? 1 : 0;
-            }
-            return nSeen >= nTimes;
-        });
+        return WaitFor([&] { return LogCount(text) >= nTimes; });
     }
 
     std::vector<std::string> CommsLog() {
@@ -365,18 +373,16 @@ TEST_F(ModbusTcpSlave, BrokenFramesAreCountedAndThrownAwayAndTheNextIsServed) {
 TEST_F(ModbusTcpSlave, MasterThatLeavesCanConnectAgain) {
     SetRegisters("HR:1", {11});
     EXPECT_EQ(Printed(Mbpoll({"-r", "1"}).output), (std::map<int, int>{{1, 11}}));
-    // The slave listens again before it tells that the master has gone.
-    ASSERT_TRUE(LogSays("master disconnected", 1));
+    EXPECT_EQ(LogCount("master disconnected"), 1);
     SetRegisters("HR:1", {12});
     EXPECT_EQ(Printed(Mbpoll({"-r", "1"}).output), (std::map<int, int>{{1, 12}}));
-    EXPECT_TRUE(LogSays("master connected", 2));
+    EXPECT_EQ(LogCount("master connected"), 2);
 }
 
 TEST_F(ModbusTcpSlave, EachFrameIsOneLineOfTheCommsLogAndEachRequestOneBlock) {
     SetRegisters("HR:4", {0xBEEF});
     const DWORD dwBlocks = m_driver->GetBlockCount();
     ASSERT_EQ(Mbpoll({"-r", "4"}).nExitCode, 0);
-    ASSERT_TRUE(LogSays("master disconnected", 1));
     const std::vector<std::string> lines = CommsLog();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_THAT(lines[0], ::testing::MatchesRegex("RX.. .. 00 00 00 06 01 03 00 04 00 01 "));

@@ -32,6 +32,7 @@
 #include <mutex>
 #include <random>
 
+#include "ModbusMaster.h"
 #include "ModbusPdu.h"
 #include "ModbusRegisterTable.h"
 
@@ -69,6 +70,7 @@ public:
     CModbusTcpSlave() : CProtocol("", modbus::kRemoteFormat), m_ServeThread(*this) {
         m_eProtocolStyle = PROTOCOL_STYLE_SLAVE;
         m_TCPIPProperties.m_bUseTCPIP = 1;
+        m_GeneralProperties.m_strVersion = GetVersionInfo();
         m_PropertySheet.AddPage(m_TCPIPProperties.GetPropertyPage());
     }
 
@@ -86,9 +88,15 @@ public:
                                              : m_TCPIPProperties.m_nPortNumber);
     }
 
+    DWORD ValidateRemoteAddress(CRemoteAddress* pAddress) override {
+        return modbus::ValidateAddress(pAddress);
+    }
+
     void SerializeProperties(CArchive& ar) override {
-        CProtocol::SerializeProperties(ar);
-        m_TCPIPProperties.Serialize(ar);
+        modbus::SerializeAllOrNothing(*this, ar, [&] {
+            CProtocol::SerializeProperties(ar);
+            m_TCPIPProperties.Serialize(ar);
+        });
     }
     bool DumpToStringList(CStringList& list) override {
         return m_TCPIPProperties.DumpToStringList(list);
@@ -128,7 +136,12 @@ public:
         }
         m_Wake.notify_all();
         m_ServeThread.StopThread();
+        // Closing the port drops the master without a word from the port.
+        const bool bHadMaster = m_pPort->IsConnected();
         ClosePort();
+        if (bHadMaster) {
+            MasterDisconnected();
+        }
         return CProtocol::StopProtocol();
     }
 
@@ -161,7 +174,7 @@ public:
     }
 
     // Called on the serving thread, from the port, once it is listening
-    // again.
+    // again; and by StopProtocol when it drops a master.
     void MasterDisconnected() override {
         CString strText;
         strText.Format("Modbus TCP slave on port %d: master disconnected",

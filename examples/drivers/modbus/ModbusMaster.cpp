@@ -1,0 +1,120 @@
+#include "ModbusMaster.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace modbus {
+
+namespace {
+
+DWORD RunExchange(CComBlock& block, CCommsStats& stats, DWORD nRetries, const Exchange& exchange,
+                  BYTE& exception) {
+    Address address;
+    if (DecodeAddress(block.GetFirstAddress()->m_strAddress, address) != EDF_OK) {
+        return SE_INVALID_BLOCK;
+    }
+    CByteArray values;
+    if (block.GetReadOrWrite() == RW_WRITE) {
+        block.GetBlockData(values);
+    }
+    Request request;
+    const DWORD built =
+        BuildRequest(address, block.GetPointCount(), block.GetReadOrWrite(), values, request);
+    if (built != SE_NO_ERROR) {
+        return built;
+    }
+    DWORD result = SE_TIMEOUT;
+    for (DWORD attempt = 0; attempt <= nRetries; ++attempt) {
+        if (attempt > 0) {
+            stats.IncrementRetryCount();
+        }
+        CByteArray reply;
+        result = exchange(request, reply);
+        if (result != SE_NO_ERROR) {
+            continue;
+        }
+        CByteArray data;
+        result = ParseReply(request, reply.GetData(), static_cast<std::size_t>(reply.GetSize()),
+                            data, exception);
+        if (result == SE_NO_ERROR && !request.IsWrite()) {
+            block.SetBlockData(&data);
+        }
+        // The device understood and refused: asking again would get the
+        // same answer.
+        if (result == SE_NO_ERROR || result == SE_NAK_RECEIVED) {
+            return result;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+DWORD TransferBlock(CProtocol& protocol, CComBlock* pBlock, DWORD nRetries,
+                    const Exchange& exchange) {
+    if (pBlock == nullptr) {
+        return SE_INVALID_BLOCK;
+    }
+    CCommsStats& stats = *protocol.GetCommsStats();
+    const auto start = std::chrono::steady_clock::now();
+    pBlock->RecycleBlockLeaveData();
+    BYTE exception = 0;
+    const DWORD result = protocol.IsStarted()
+                             ? RunExchange(*pBlock, stats, nRetries, exchange, exception)
+                             : static_cast<DWORD>(SE_PROTOCOL_NOT_STARTED);
+    if (result == SE_NO_ERROR) {
+        pBlock->SetBlockGood();
+    } else {
+        // Stored and counted by the block; a time-out also logs "NR".
+        pBlock->SetStandardErrorCode(result, &stats);
+        if (result == SE_NAK_RECEIVED) {
+            CString text = ExceptionText(exception);
+            pBlock->SetDeviceError(exception, &text, &stats);
+        }
+        pBlock->SetBlockBad();
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    pBlock->SetComTime(static_cast<DWORD>(elapsed.count()));
+    return result;
+}
+
+DWORD ValidateAddress(const CRemoteAddress* pAddress) {
+    if (pAddress == nullptr) {
+        return EDF_FAILED;
+    }
+    Address address;
+    return DecodeAddress(pAddress->m_strAddress, address);
+}
+
+DWORD MaxBlockSize(const CRemoteAddress* pAddress) {
+    Address address;
+    if (pAddress == nullptr || DecodeAddress(pAddress->m_strAddress, address) != EDF_OK) {
+        return 0;
+    }
+    // A writable area's blocks may be written, which carries fewer points
+    // than a read. The points left before the end of the area bound it too.
+    const bool writable = IsWritableArea(address.area);
+    const DWORD limit = IsBitArea(address.area)
+                            ? (writable ? kMaxWriteBits : kMaxReadBits)
+                            : (writable ? kMaxWriteRegisters : kMaxReadRegisters);
+    return std::min<DWORD>(limit, 0x10000u - address.offset);
+}
+
+void SerializeAllOrNothing(CProtocol& protocol, CArchive& ar,
+                           const std::function<void()>& serialize) {
+    if (ar.IsStoring()) {
+        serialize();
+        return;
+    }
+    CStringList before;
+    protocol.DumpToStringList(before);
+    try {
+        serialize();
+    } catch (...) {
+        protocol.UpdateFromStringList(&before);
+        throw;
+    }
+}
+
+}  // namespace modbus

@@ -1,0 +1,42 @@
+// The part of a Modbus master driver that does not depend on the line:
+// the road of one block from its address to its data or error. The RTU and
+// the TCP driver differ only in how one request goes out and its reply
+// comes back, which they hand in as a function.
+#pragma once
+
+#include <functional>
+
+#include "ModbusPdu.h"
+
+namespace modbus {
+
+// Sends the request PDU to the device and gives back the reply PDU (no
+// node id, checksum or header): SE_NO_ERROR, or the code of what went wrong
+// on the way (time-out, checksum, transport errors, a malformed frame).
+using Exchange = std::function<DWORD(const Request& request, CByteArray& reply)>;
+
+// Runs one block of the host through the driver: decodes the block's
+// first address, builds the request, exchanges it up to 1 + nRetries times
+// (each repeat counted as a retry), then stores the data and marks the
+// block good, or stores the error and marks it bad. An exception reply is
+// not repeated: it sets the standard code SE_NAK_RECEIVED and the device
+// error (the exception code and its name). The block's com time is the
+// time taken. Returns the block's standard error code.
+// The caller then calls its base class's TransferData to count the block.
+DWORD TransferBlock(CProtocol& protocol, CComBlock* pBlock, DWORD nRetries,
+                    const Exchange& exchange);
+
+// For the drivers' ValidateRemoteAddress: the address text checked against
+// kRemoteFormat, whatever format the address object carries (EDF_RET).
+DWORD ValidateAddress(const CRemoteAddress* pAddress);
+// For the drivers' GetMaxBlockSize: the most points one block at the
+// address may hold, whether it is read or written; 0 for a bad address.
+DWORD MaxBlockSize(const CRemoteAddress* pAddress);
+
+// For the drivers' SerializeProperties: runs serialize, which stores or
+// loads every record of the driver in turn. A load that fails part-way
+// (the archive throws) puts back the settings held before, then throws on.
+void SerializeAllOrNothing(CProtocol& protocol, CArchive& ar,
+                           const std::function<void()>& serialize);
+
+}  // namespace modbus
