@@ -113,14 +113,15 @@ public:
         // port picked for "any" stays the same when the port listens again
         // after a master has gone, while the host's setting stays 0.
         m_ListenProperties = m_TCPIPProperties;
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bStopping = false;
+            m_bHasMaster = false;
+        }
         m_pPort = new CTCPIPPort(&m_ListenProperties, this);
         if (const DWORD dwResult = Listen(); dwResult != SE_NO_ERROR) {
             ClosePort();
             return dwResult;
-        }
-        {
-            std::lock_guard<std::mutex> guard(m_WakeLock);
-            m_bStopping = false;
         }
         m_ServeThread.StartThread(1);
         return CProtocol::StartProtocol();
@@ -137,7 +138,9 @@ public:
         m_Wake.notify_all();
         m_ServeThread.StopThread();
         // Closing the port drops the master without a word from the port.
-        const bool bHadMaster = m_pPort->IsConnected();
+        // Once the port has stopped listening no master can come meanwhile.
+        m_pPort->StopListen();
+        const bool bHadMaster = HasMaster();
         ClosePort();
         if (bHadMaster) {
             MasterDisconnected();
@@ -163,19 +166,28 @@ public:
         return dwResult;
     }
 
-    // Called on the listening thread.
+    // Called on the listening thread. The port is connected already, but
+    // the master is served only from here on, so that the host hears of it
+    // before anything it sends is answered.
     void MasterConnected() override {
         CString strText;
         strText.Format("Modbus TCP slave on port %d: master connected",
                        static_cast<int>(m_ListenProperties.m_nPortNumber));
         SendLogMessage(&strText, kInfoLogLevel);
-        { std::lock_guard<std::mutex> guard(m_WakeLock); }
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bHasMaster = true;
+        }
         m_Wake.notify_all();
     }
 
     // Called on the serving thread, from the port, once it is listening
     // again; and by StopProtocol when it drops a master.
     void MasterDisconnected() override {
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bHasMaster = false;
+        }
         CString strText;
         strText.Format("Modbus TCP slave on port %d: master disconnected",
                        static_cast<int>(m_ListenProperties.m_nPortNumber));
@@ -184,7 +196,7 @@ public:
 
     // One pass of the serving thread.
     void Serve() {
-        if (!m_pPort->IsConnected()) {
+        if (!HasMaster()) {
             WaitForMaster();
             return;
         }
@@ -262,8 +274,12 @@ private:
 
     void WaitForMaster() {
         std::unique_lock<std::mutex> lock(m_WakeLock);
-        m_Wake.wait_for(lock, kMasterWait,
-                        [this] { return m_bStopping || m_pPort->IsConnected(); });
+        m_Wake.wait_for(lock, kMasterWait, [this] { return m_bStopping || m_bHasMaster; });
+    }
+
+    bool HasMaster() {
+        std::lock_guard<std::mutex> guard(m_WakeLock);
+        return m_bHasMaster;
     }
 
     // Reads count bytes in all into the frame. The port's Read takes what
@@ -323,10 +339,11 @@ private:
     modbus::RegisterTable m_Table;
     // The request being served, for its accounting; serving thread only.
     CComBlock m_Served;
-    // Wakes the serving thread when a master comes or the driver stops.
+    // Wake the serving thread when a master comes or the driver stops.
     std::mutex m_WakeLock;
     std::condition_variable m_Wake;
     bool m_bStopping = false;
+    bool m_bHasMaster = false;
     // Last, so that it is gone before anything it uses.
     CServeThread m_ServeThread;
 };
