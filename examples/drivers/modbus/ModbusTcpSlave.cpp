@@ -19,7 +19,11 @@
 //   read of 10 points at "HR:0"; the host may also write the two input
 //   areas, which masters can only read.
 // - One master at a time, whatever unit id it sends (the reply echoes it).
-//   The log library hears when a master comes and goes (level 2).
+//   Others wait to be accepted until it has gone; when it goes the port
+//   listens afresh, and masters that were waiting must connect again. The
+//   log library hears when a master comes and goes (level 2, "master
+//   connected" / "master disconnected"); a master is served only once its
+//   coming has been told, and one that StopProtocol drops is told as gone.
 // - Statistics: every request answered counts as one block with its time,
 //   as every block the host transfers does; an exception reply counts as a
 //   device error with its text; a frame that breaks off counts as a
