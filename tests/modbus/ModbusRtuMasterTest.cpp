@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 
 #include "ModbusPdu.h"
 #include "ModbusTestSupport.h"
@@ -41,28 +42,31 @@ protected:
         }
     }
 
+    // A pymodbus device at the other end of a socat pty pair. Members, so
+    // that the driver stops (TearDown) before its line goes.
+    void StartWithPymodbus() {
+        m_Line.emplace();
+        ASSERT_TRUE(m_Line->IsRunning());
+        m_Peer.emplace("rtu", m_Line->End(1), kUnit);
+        ASSERT_TRUE(m_Peer->IsReady());
+        ASSERT_NO_FATAL_FAILURE(Start(kPymodbusPort, m_Line->End(0), kUnit, 1));
+    }
+
+    std::optional<testsupport::SocatPty> m_Line;
+    std::optional<modbustest::PymodbusPeer> m_Peer;
     LoadedDriver m_Driver{KELVARA_MODBUS_RTU_MASTER};
 };
 
 TEST_F(ModbusRtuMaster, ReadsWritesAndReportsRefusalsOfAPymodbusDevice) {
-    testsupport::SocatPty line;
-    ASSERT_TRUE(line.IsRunning());
-    modbustest::PymodbusPeer peer("rtu", line.End(1), kUnit);
-    ASSERT_TRUE(peer.IsReady());
-    Start(kPymodbusPort, line.End(0), kUnit, 1);
+    ASSERT_NO_FATAL_FAILURE(StartWithPymodbus());
     EXPECT_STREQ(m_Driver->GetVersionInfo().GetString(), "Modbus RTU master 1.0");
-
-    modbustest::ExpectValuesBothWays(*m_Driver, peer);
+    modbustest::ExpectValuesBothWays(*m_Driver, *m_Peer);
     modbustest::ExpectExceptionReply(*m_Driver);
 }
 
 TEST_F(ModbusRtuMaster, SilentPymodbusDeviceTimesOutAfterRetries) {
-    testsupport::SocatPty line;
-    ASSERT_TRUE(line.IsRunning());
-    modbustest::PymodbusPeer peer("rtu", line.End(1), kUnit);
-    ASSERT_TRUE(peer.IsReady());
-    Start(kPymodbusPort, line.End(0), kUnit, 1);
-    modbustest::ExpectTimeoutWithRetries(*m_Driver, peer);
+    ASSERT_NO_FATAL_FAILURE(StartWithPymodbus());
+    modbustest::ExpectTimeoutWithRetries(*m_Driver, *m_Peer);
 }
 
 // A device whose every answer to a read request comes from the script.
@@ -106,7 +110,7 @@ testsupport::Bytes RegisterReply(BYTE node, const testsupport::Bytes& words) {
 TEST_F(ModbusRtuMaster, SendsTheStandardFrameAndTakesTheReply) {
     ScriptedDevice device(
         [](const testsupport::Bytes&) { return RegisterReply(1, testsupport::Bytes(20, 0x11)); });
-    Start(kScriptedPort, device.Path(), 1, 0);
+    ASSERT_NO_FATAL_FAILURE(Start(kScriptedPort, device.Path(), 1, 0));
     auto block = modbustest::MakeBlock(*m_Driver, "HR:0", 10);
     EXPECT_EQ(m_Driver->TransferData(block.get()), static_cast<DWORD>(SE_NO_ERROR));
     // Node 1, read ten holding registers from 0: the frame Modbus documents
@@ -141,7 +145,7 @@ TEST_F(ModbusRtuMaster, DamagedOrForeignRepliesAreRetriedThenReported) {
         }
         return reply;
     });
-    Start(kScriptedPort, device.Path(), 1, 2);
+    ASSERT_NO_FATAL_FAILURE(Start(kScriptedPort, device.Path(), 1, 2));
 
     auto damaged = modbustest::MakeBlock(*m_Driver, "HR:0", 1);
     EXPECT_EQ(m_Driver->TransferData(damaged.get()), static_cast<DWORD>(SE_CHECKSUM_ERROR));

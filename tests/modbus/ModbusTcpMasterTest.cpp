@@ -58,7 +58,7 @@ protected:
 TEST_F(ModbusTcpMaster, ReadsWritesAndReportsRefusalsOfAPymodbusServer) {
     modbustest::PymodbusPeer peer("tcp", "0", kUnit);
     ASSERT_TRUE(peer.IsReady());
-    Start(peer.Port());
+    ASSERT_NO_FATAL_FAILURE(Start(peer.Port()));
     EXPECT_STREQ(m_Driver->GetVersionInfo().GetString(), "Modbus TCP master 1.0");
     modbustest::ExpectValuesBothWays(*m_Driver, peer);
     modbustest::ExpectExceptionReply(*m_Driver);
@@ -67,7 +67,7 @@ TEST_F(ModbusTcpMaster, ReadsWritesAndReportsRefusalsOfAPymodbusServer) {
 TEST_F(ModbusTcpMaster, SilentPymodbusServerTimesOutAfterRetries) {
     modbustest::PymodbusPeer peer("tcp", "0", kUnit);
     ASSERT_TRUE(peer.IsReady());
-    Start(peer.Port());
+    ASSERT_NO_FATAL_FAILURE(Start(peer.Port()));
     modbustest::ExpectTimeoutWithRetries(*m_Driver, peer);
 }
 
@@ -76,7 +76,7 @@ TEST_F(ModbusTcpMaster, ReconnectsToARestartedPymodbusServer) {
     peer.emplace("tcp", "0", kUnit);
     ASSERT_TRUE(peer->IsReady());
     const int port = peer->Port();
-    Start(port);
+    ASSERT_NO_FATAL_FAILURE(Start(port));
     ASSERT_EQ(ReadFirstTwo(), static_cast<DWORD>(SE_NO_ERROR));
 
     peer.reset();  // killed: its connection goes with it
@@ -91,7 +91,7 @@ TEST_F(ModbusTcpMaster, ReconnectsToARestartedPymodbusServer) {
 TEST_F(ModbusTcpMaster, ReadsWritesAndReportsRefusalsOfALibmodbusServer) {
     modbustest::LibmodbusPeer peer;
     ASSERT_TRUE(peer.Server().Start());
-    Start(peer.Server().Port());
+    ASSERT_NO_FATAL_FAILURE(Start(peer.Server().Port()));
     modbustest::ExpectValuesBothWays(*m_Driver, peer);
     modbustest::ExpectExceptionReply(*m_Driver);
 }
@@ -99,7 +99,7 @@ TEST_F(ModbusTcpMaster, ReadsWritesAndReportsRefusalsOfALibmodbusServer) {
 TEST_F(ModbusTcpMaster, SilentLibmodbusServerTimesOutAfterRetries) {
     modbustest::LibmodbusPeer peer;
     ASSERT_TRUE(peer.Server().Start());
-    Start(peer.Server().Port());
+    ASSERT_NO_FATAL_FAILURE(Start(peer.Server().Port()));
     modbustest::ExpectTimeoutWithRetries(*m_Driver, peer);
     // Two requests of the failed block, one of the block after it.
     EXPECT_EQ(peer.Server().RequestCount(), 3);
@@ -109,7 +109,7 @@ TEST_F(ModbusTcpMaster, ReconnectsToARestartedLibmodbusServer) {
     modbustest::LibmodbusPeer peer;
     ASSERT_TRUE(peer.Server().Start());
     const int port = peer.Server().Port();
-    Start(port);
+    ASSERT_NO_FATAL_FAILURE(Start(port));
     ASSERT_EQ(ReadFirstTwo(), static_cast<DWORD>(SE_NO_ERROR));
 
     peer.Server().Stop();
@@ -211,7 +211,7 @@ TEST_F(ModbusTcpMaster, TakesOnlyTheReplyWithItsTransactionIdAndUnit) {
         return frames;
     });
     ASSERT_NE(server.Port(), 0);
-    Start(server.Port(), 0);
+    ASSERT_NO_FATAL_FAILURE(Start(server.Port(), 0));
 
     std::vector<int> values;
     EXPECT_EQ(ReadFirstTwo(&values), static_cast<DWORD>(SE_NO_ERROR));
