@@ -78,23 +78,35 @@ void RegisterTable::Answer(const BYTE* request, std::size_t size, CByteArray& re
 // first the request's own shape and count (illegal data value), then whether
 // the points exist (illegal data address).
 
-void RegisterTable::ReadBits(Area area, const BYTE* request, std::size_t size, CByteArray& reply) {
+bool RegisterTable::AcceptRead(const BYTE* request, std::size_t size, DWORD dwMaxCount,
+                               CByteArray& reply) {
     const BYTE function = request[0];
     if (size != kFixedRequestSize) {
-        return Refuse(function, kIllegalDataValue, reply);
+        Refuse(function, kIllegalDataValue, reply);
+        return false;
+    }
+    const WORD count = GetWord(request, 3);
+    if (count == 0 || count > dwMaxCount) {
+        Refuse(function, kIllegalDataValue, reply);
+        return false;
+    }
+    if (!InTable(GetWord(request, 1), count)) {
+        Refuse(function, kIllegalDataAddress, reply);
+        return false;
+    }
+    return true;
+}
+
+void RegisterTable::ReadBits(Area area, const BYTE* request, std::size_t size, CByteArray& reply) {
+    if (!AcceptRead(request, size, kMaxReadBits, reply)) {
+        return;
     }
     const WORD first = GetWord(request, 1);
     const WORD count = GetWord(request, 3);
-    if (count == 0 || count > kMaxReadBits) {
-        return Refuse(function, kIllegalDataValue, reply);
-    }
-    if (!InTable(first, count)) {
-        return Refuse(function, kIllegalDataAddress, reply);
-    }
     // Eight points to a byte, the first point in the lowest bit.
     const std::vector<BYTE>& bits = Bits(area);
     const int bytes = (count + 7) / 8;
-    reply.Add(function);
+    reply.Add(request[0]);
     reply.Add(static_cast<BYTE>(bytes));
     for (int b = 0; b < bytes; ++b) {
         BYTE packed = 0;
@@ -109,20 +121,13 @@ void RegisterTable::ReadBits(Area area, const BYTE* request, std::size_t size, C
 
 void RegisterTable::ReadRegisters(Area area, const BYTE* request, std::size_t size,
                                   CByteArray& reply) {
-    const BYTE function = request[0];
-    if (size != kFixedRequestSize) {
-        return Refuse(function, kIllegalDataValue, reply);
+    if (!AcceptRead(request, size, kMaxReadRegisters, reply)) {
+        return;
     }
     const WORD first = GetWord(request, 1);
     const WORD count = GetWord(request, 3);
-    if (count == 0 || count > kMaxReadRegisters) {
-        return Refuse(function, kIllegalDataValue, reply);
-    }
-    if (!InTable(first, count)) {
-        return Refuse(function, kIllegalDataAddress, reply);
-    }
     const std::vector<WORD>& registers = Registers(area);
-    reply.Add(function);
+    reply.Add(request[0]);
     reply.Add(static_cast<BYTE>(2 * count));
     for (int i = 0; i < count; ++i) {
         PutWord(reply, registers[static_cast<std::size_t>(first + i)]);

@@ -42,6 +42,10 @@ private:
     // Whether count points from first lie inside the table.
     static bool InTable(DWORD first, DWORD count);
 
+    // The checks of a read request: false when it is refused (the reply is
+    // then the exception).
+    static bool AcceptRead(const BYTE* request, std::size_t size, DWORD dwMaxCount,
+                           CByteArray& reply);
     void ReadBits(Area area, const BYTE* request, std::size_t size, CByteArray& reply);
     void ReadRegisters(Area area, const BYTE* request, std::size_t size, CByteArray& reply);
     void WriteSingleCoil(const BYTE* request, std::size_t size, CByteArray& reply);

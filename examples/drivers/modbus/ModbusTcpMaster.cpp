@@ -161,7 +161,12 @@ private:
                 return result;
             }
             if (header.transactionId != m_wTransactionId) {
-                continue;  // a late reply to an earlier attempt: ours may follow
+                // A late reply to an earlier attempt: ours may follow, but
+                // only until the time-out, however many others come.
+                if (Clock::now() >= deadline) {
+                    return SE_TIMEOUT;
+                }
+                continue;
             }
             if (header.unitId != m_Modbus.m_byNodeId) {
                 return SE_INVALID_FORMAT;

@@ -19,7 +19,11 @@
 //   read of 10 points at "HR:0"; the host may also write the two input
 //   areas, which masters can only read.
 // - One master at a time, whatever unit id it sends (the reply echoes it).
-//   The log library hears when a master comes and goes (level 2).
+//   Others wait to be accepted until it has gone; when it goes the port
+//   listens afresh, and masters that were waiting must connect again. The
+//   log library hears when a master comes and goes (level 2, "master
+//   connected" / "master disconnected"); a master is served only once its
+//   coming has been told, and one that StopProtocol drops is told as gone.
 // - Statistics: every request answered counts as one block with its time,
 //   as every block the host transfers does; an exception reply counts as a
 //   device error with its text; a frame that breaks off counts as a
@@ -32,6 +36,7 @@
 #include <mutex>
 #include <random>
 
+#include "ModbusMaster.h"
 #include "ModbusPdu.h"
 #include "ModbusRegisterTable.h"
 
@@ -69,6 +74,7 @@ public:
     CModbusTcpSlave() : CProtocol("", modbus::kRemoteFormat), m_ServeThread(*this) {
         m_eProtocolStyle = PROTOCOL_STYLE_SLAVE;
         m_TCPIPProperties.m_bUseTCPIP = 1;
+        m_GeneralProperties.m_strVersion = GetVersionInfo();
         m_PropertySheet.AddPage(m_TCPIPProperties.GetPropertyPage());
     }
 
@@ -86,9 +92,15 @@ public:
                                              : m_TCPIPProperties.m_nPortNumber);
     }
 
+    DWORD ValidateRemoteAddress(CRemoteAddress* pAddress) override {
+        return modbus::ValidateAddress(pAddress);
+    }
+
     void SerializeProperties(CArchive& ar) override {
-        CProtocol::SerializeProperties(ar);
-        m_TCPIPProperties.Serialize(ar);
+        modbus::SerializeAllOrNothing(*this, ar, [&] {
+            CProtocol::SerializeProperties(ar);
+            m_TCPIPProperties.Serialize(ar);
+        });
     }
     bool DumpToStringList(CStringList& list) override {
         return m_TCPIPProperties.DumpToStringList(list);
@@ -105,14 +117,15 @@ public:
         // port picked for "any" stays the same when the port listens again
         // after a master has gone, while the host's setting stays 0.
         m_ListenProperties = m_TCPIPProperties;
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bStopping = false;
+            m_bHasMaster = false;
+        }
         m_pPort = new CTCPIPPort(&m_ListenProperties, this);
         if (const DWORD dwResult = Listen(); dwResult != SE_NO_ERROR) {
             ClosePort();
             return dwResult;
-        }
-        {
-            std::lock_guard<std::mutex> guard(m_WakeLock);
-            m_bStopping = false;
         }
         m_ServeThread.StartThread(1);
         return CProtocol::StartProtocol();
@@ -128,7 +141,14 @@ public:
         }
         m_Wake.notify_all();
         m_ServeThread.StopThread();
+        // Closing the port drops the master without a word from the port.
+        // Once the port has stopped listening no master can come meanwhile.
+        m_pPort->StopListen();
+        const bool bHadMaster = HasMaster();
         ClosePort();
+        if (bHadMaster) {
+            MasterDisconnected();
+        }
         return CProtocol::StopProtocol();
     }
 
@@ -150,19 +170,28 @@ public:
         return dwResult;
     }
 
-    // Called on the listening thread.
+    // Called on the listening thread. The port is connected already, but
+    // the master is served only from here on, so that the host hears of it
+    // before anything it sends is answered.
     void MasterConnected() override {
         CString strText;
         strText.Format("Modbus TCP slave on port %d: master connected",
                        static_cast<int>(m_ListenProperties.m_nPortNumber));
         SendLogMessage(&strText, kInfoLogLevel);
-        { std::lock_guard<std::mutex> guard(m_WakeLock); }
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bHasMaster = true;
+        }
         m_Wake.notify_all();
     }
 
     // Called on the serving thread, from the port, once it is listening
-    // again.
+    // again; and by StopProtocol when it drops a master.
     void MasterDisconnected() override {
+        {
+            std::lock_guard<std::mutex> guard(m_WakeLock);
+            m_bHasMaster = false;
+        }
         CString strText;
         strText.Format("Modbus TCP slave on port %d: master disconnected",
                        static_cast<int>(m_ListenProperties.m_nPortNumber));
@@ -171,7 +200,7 @@ public:
 
     // One pass of the serving thread.
     void Serve() {
-        if (!m_pPort->IsConnected()) {
+        if (!HasMaster()) {
             WaitForMaster();
             return;
         }
@@ -249,8 +278,12 @@ private:
 
     void WaitForMaster() {
         std::unique_lock<std::mutex> lock(m_WakeLock);
-        m_Wake.wait_for(lock, kMasterWait,
-                        [this] { return m_bStopping || m_pPort->IsConnected(); });
+        m_Wake.wait_for(lock, kMasterWait, [this] { return m_bStopping || m_bHasMaster; });
+    }
+
+    bool HasMaster() {
+        std::lock_guard<std::mutex> guard(m_WakeLock);
+        return m_bHasMaster;
     }
 
     // Reads count bytes in all into the frame. The port's Read takes what
@@ -310,10 +343,11 @@ private:
     modbus::RegisterTable m_Table;
     // The request being served, for its accounting; serving thread only.
     CComBlock m_Served;
-    // Wakes the serving thread when a master comes or the driver stops.
+    // Wake the serving thread when a master comes or the driver stops.
     std::mutex m_WakeLock;
     std::condition_variable m_Wake;
     bool m_bStopping = false;
+    bool m_bHasMaster = false;
     // Last, so that it is gone before anything it uses.
     CServeThread m_ServeThread;
 };
