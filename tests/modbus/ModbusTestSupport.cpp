@@ -55,35 +55,16 @@ LibmodbusPeer::LibmodbusPeer() : m_Server(kTableSize, kTableSize, kTableSize, kT
 }
 
 int LibmodbusPeer::Get(const char* pszArea, int nAddress) {
-    const std::string area = pszArea;
-    int value = -1;
-    m_Server.With([&](modbus_mapping_t& m) {
-        if (area == "co") {
-            value = m.tab_bits[nAddress];
-        } else if (area == "di") {
-            value = m.tab_input_bits[nAddress];
-        } else if (area == "ir") {
-            value = m.tab_input_registers[nAddress];
-        } else {
-            value = m.tab_registers[nAddress];
-        }
-    });
-    return value;
+    return std::string(pszArea) == "co" ? m_Server.Coil(nAddress)
+                                        : m_Server.HoldingRegister(nAddress);
 }
 
 void LibmodbusPeer::Set(const char* pszArea, int nAddress, int nValue) {
-    const std::string area = pszArea;
-    m_Server.With([&](modbus_mapping_t& m) {
-        if (area == "co") {
-            m.tab_bits[nAddress] = static_cast<std::uint8_t>(nValue);
-        } else if (area == "di") {
-            m.tab_input_bits[nAddress] = static_cast<std::uint8_t>(nValue);
-        } else if (area == "ir") {
-            m.tab_input_registers[nAddress] = static_cast<std::uint16_t>(nValue);
-        } else {
-            m.tab_registers[nAddress] = static_cast<std::uint16_t>(nValue);
-        }
-    });
+    if (std::string(pszArea) == "co") {
+        m_Server.SetCoil(nAddress, nValue != 0);
+    } else {
+        m_Server.SetHoldingRegister(nAddress, static_cast<std::uint16_t>(nValue));
+    }
 }
 
 LoadedDriver::LoadedDriver(const char* pszPath) {

@@ -26,7 +26,7 @@ constexpr int kTableSize = 100;
 class Peer {
 public:
     virtual ~Peer() = default;
-    // AREA is co, di, ir or hr.
+    // The writable areas: pszArea is co or hr.
     virtual int Get(const char* pszArea, int nAddress) = 0;
     virtual void Set(const char* pszArea, int nAddress, int nValue) = 0;
     virtual void StopAnswering() = 0;
