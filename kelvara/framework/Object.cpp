@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "kelvara/framework/Archive.h"
 
@@ -11,7 +12,8 @@ namespace {
 
 struct ClassRegistry {
     std::mutex lock;
-    std::map<std::string, CRuntimeClass*, std::less<>> byName;
+    // Every class registered under a name, latest last.
+    std::map<std::string, std::vector<CRuntimeClass*>, std::less<>> byName;
 };
 
 ClassRegistry& Registry() {
@@ -26,10 +28,23 @@ constexpr WORD kMaxClassNameLength = 64;
 
 CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), 0xFFFF, nullptr, nullptr};
 
-CClassRegistration::CClassRegistration(CRuntimeClass* pClass) {
+CClassRegistration::CClassRegistration(CRuntimeClass* pClass) : m_pClass(pClass) {
     ClassRegistry& r = Registry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.byName[pClass->m_lpszClassName] = pClass;
+    r.byName[pClass->m_lpszClassName].push_back(pClass);
+}
+
+CClassRegistration::~CClassRegistration() {
+    ClassRegistry& r = Registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    const auto it = r.byName.find(std::string_view(m_pClass->m_lpszClassName));
+    if (it == r.byName.end()) {
+        return;
+    }
+    std::erase(it->second, m_pClass);
+    if (it->second.empty()) {
+        r.byName.erase(it);
+    }
 }
 
 CObject* CRuntimeClass::CreateObject() const {
@@ -55,7 +70,7 @@ CRuntimeClass* CRuntimeClass::FromName(const char* lpszClassName) {
     ClassRegistry& r = Registry();
     std::lock_guard<std::mutex> guard(r.lock);
     const auto it = r.byName.find(std::string_view(lpszClassName));
-    return it == r.byName.end() ? nullptr : it->second;
+    return it == r.byName.end() ? nullptr : it->second.back();
 }
 
 void CRuntimeClass::Store(CArchive& ar) const {

@@ -33,8 +33,18 @@ struct CRuntimeClass {
 };
 
 // Adds a class to the registry; done once per class by IMPLEMENT_DYNAMIC.
+// A class registered by a driver plug-in leaves the registry again when the
+// plug-in is unloaded, so that loading an archive afterwards never reaches
+// code that is gone. When two modules register the same name, the one
+// registered last is found until it leaves.
 struct CClassRegistration {
     explicit CClassRegistration(CRuntimeClass* pClass);
+    ~CClassRegistration();
+    CClassRegistration(const CClassRegistration&) = delete;
+    CClassRegistration& operator=(const CClassRegistration&) = delete;
+
+private:
+    CRuntimeClass* m_pClass;
 };
 
 // Diagnostic output of CObject::Dump; the library's objects dump nothing.

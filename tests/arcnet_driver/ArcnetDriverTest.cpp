@@ -13,22 +13,13 @@
 #include "ArcnetRegisterStation.h"
 #include "RegisterPackets.h"
 #include "kelvara/Kelvara.h"
+#include "support/Wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-template <class Predicate>
-bool WaitUntil(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 std::vector<WORD> Registers(CComBlock& block) {
     CByteArray data;
@@ -41,13 +32,7 @@ std::vector<WORD> Registers(CComBlock& block) {
 }
 
 std::vector<std::string> DrainLog(CProtocol& driver) {
-    std::vector<std::string> lines;
-    while (driver.GetCommsLogCount() > 0) {
-        CString line;
-        driver.GetFromCommsLog(&line);
-        lines.push_back(line.GetString());
-    }
-    return lines;
+    return testsupport::DrainCommsLog(driver);
 }
 
 class ArcnetDriver : public ::testing::Test {

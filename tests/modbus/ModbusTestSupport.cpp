@@ -1,5 +1,7 @@
 #include "ModbusTestSupport.h"
 
+#include "support/Wait.h"
+
 #include <chrono>
 #include <cstdlib>
 
@@ -133,13 +135,7 @@ std::vector<int> Values(CComBlock& block, bool bRegisters) {
 }
 
 std::vector<std::string> DrainLog(CProtocol& driver) {
-    std::vector<std::string> lines;
-    while (driver.GetCommsLogCount() > 0) {
-        CString line;
-        driver.GetFromCommsLog(&line);
-        lines.emplace_back(line.GetString());
-    }
-    return lines;
+    return testsupport::DrainCommsLog(driver);
 }
 
 void ExpectValuesBothWays(CProtocol& driver, Peer& peer) {

@@ -21,6 +21,13 @@ public:
     }
 };
 
+// A record class of the plug-in's own: registered while the plug-in is
+// loaded, gone from the registry once it is unloaded.
+class CLoopbackRecord : public CObject {
+    DECLARE_SERIAL(CLoopbackRecord)
+};
+IMPLEMENT_SERIAL(CLoopbackRecord, CObject, 1)
+
 }  // namespace
 
 KELVARA_EXPORT_DRIVER(CLoopbackDriver, "Loopback test driver")

@@ -278,6 +278,31 @@ TEST(DriverPlugins, LoadCreateAndRunADriverFromASharedObject) {
     EXPECT_FALSE(library.IsLoaded());
 }
 
+TEST(DriverPlugins, ClassesRegisteredByAPluginLeaveWithIt) {
+    CDriverLibrary library;
+    ASSERT_TRUE(library.Load(KELVARA_TEST_DRIVER_PLUGIN)) << library.GetLastError().GetString();
+    const CRuntimeClass* pClass = CRuntimeClass::FromName("CLoopbackRecord");
+    ASSERT_NE(pClass, nullptr);
+    std::unique_ptr<CObject> record(pClass->CreateObject());
+    EXPECT_NE(record, nullptr);
+    record.reset();
+    library.Unload();
+    EXPECT_EQ(CRuntimeClass::FromName("CLoopbackRecord"), nullptr);
+
+    // Stored while the plug-in was loaded, an archive of the class now
+    // loads as an unknown class rather than calling code that is gone.
+    CMemFile file;
+    {
+        CArchive ar(&file, CArchive::store);
+        ar << static_cast<WORD>(0xFFFF) << static_cast<WORD>(1) << static_cast<WORD>(15);
+        ar.Write("CLoopbackRecord", 15);
+    }
+    file.SeekToBegin();
+    CArchive ar(&file, CArchive::load);
+    CObject* pObject = nullptr;
+    EXPECT_THROW(ar >> pObject, CArchiveException);
+}
+
 TEST(DriverPlugins, RefuseFilesThatAreNotDrivers) {
     CDriverLibrary library;
     EXPECT_FALSE(library.Load("/nonexistent/libnothing.so"));

@@ -14,22 +14,13 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/Wait.h"
 
 namespace arcnet_test {
 
 using namespace std::chrono_literals;
 
-template <class Predicate>
-bool WaitUntil(Predicate done) {
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 inline CByteArray Bytes(const std::string& text) {
     CByteArray bytes;

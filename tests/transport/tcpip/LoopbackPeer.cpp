@@ -1,5 +1,7 @@
 #include "transport/tcpip/LoopbackPeer.h"
 
+#include "support/Wait.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,14 +36,7 @@ bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return testsupport::WaitUntil(pred, deadline);
 }
 
 int FreePort() {
