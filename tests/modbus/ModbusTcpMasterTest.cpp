@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
 
 #include "ModbusPdu.h"
 #include "ModbusTestSupport.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -125,11 +127,16 @@ TEST_F(ModbusTcpMaster, ReconnectsToARestartedLibmodbusServer) {
 }
 
 // A server on a free loopback port that answers each request with the
-// bytes the script makes of it.
+// bytes the script makes of it. Given a split, it sends the first nSplitAt
+// bytes alone and the rest once firstPieceTaken() holds.
 class ScriptedServer {
 public:
     using Script = std::function<std::vector<BYTE>(const std::vector<BYTE>&)>;
-    explicit ScriptedServer(Script script) : m_Script(std::move(script)) {
+    explicit ScriptedServer(Script script, std::size_t nSplitAt = 0,
+                            std::function<bool()> firstPieceTaken = {})
+        : m_Script(std::move(script)),
+          m_nSplitAt(nSplitAt),
+          m_FirstPieceTaken(std::move(firstPieceTaken)) {
         m_Listen = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -168,7 +175,14 @@ private:
             }
             request.resize(static_cast<std::size_t>(n));
             const std::vector<BYTE> out = m_Script(request);
-            if (send(client, out.data(), out.size(), 0) < 0) {
+            const std::size_t nFirst =
+                m_nSplitAt > 0 ? std::min(m_nSplitAt, out.size()) : out.size();
+            if (send(client, out.data(), nFirst, 0) < 0) {
+                break;
+            }
+            if (nFirst < out.size() &&
+                (!testsupport::WaitUntil(m_FirstPieceTaken) ||
+                 send(client, out.data() + nFirst, out.size() - nFirst, 0) < 0)) {
                 break;
             }
         }
@@ -178,6 +192,8 @@ private:
     }
 
     Script m_Script;
+    std::size_t m_nSplitAt;
+    std::function<bool()> m_FirstPieceTaken;
     int m_Listen = -1;
     int m_nPort = 0;
     std::atomic<bool> m_bStop{false};
@@ -221,6 +237,24 @@ TEST_F(ModbusTcpMaster, TakesOnlyTheReplyWithItsTransactionIdAndUnit) {
 
     mode = 1;
     EXPECT_EQ(ReadFirstTwo(), static_cast<DWORD>(SE_INVALID_FORMAT));
+}
+
+TEST_F(ModbusTcpMaster, ReadsAReplyThatArrivesInPieces) {
+    // Three bytes of the header, then the rest once the driver has them.
+    ScriptedServer server(
+        [](const std::vector<BYTE>& request) {
+            std::vector<BYTE> out;
+            AddReply(out, request, 0, kUnit, 0x09);
+            return out;
+        },
+        3, [this] { return m_Driver->GetTotalBytesIn() >= 3; });
+    ASSERT_NE(server.Port(), 0);
+    ASSERT_NO_FATAL_FAILURE(Start(server.Port(), 0));
+
+    std::vector<int> values;
+    EXPECT_EQ(ReadFirstTwo(&values), static_cast<DWORD>(SE_NO_ERROR));
+    EXPECT_EQ(values, (std::vector<int>{9, 9}));
+    EXPECT_EQ(m_Driver->GetNumberOfRetries(), 0u);
 }
 
 TEST(ModbusTcpMasterSettings, HostAndPortComeFromTheProperties) {

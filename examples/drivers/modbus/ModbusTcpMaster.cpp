@@ -17,6 +17,7 @@
 // The connection is the port's business: it connects when the driver
 // starts and, after any failure, connects again by itself. The driver only
 // waits (up to its time-out) for a connection to be there.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -188,17 +189,24 @@ private:
         return true;
     }
 
-    // Reads nCount bytes. The port waits up to a second for data at each
-    // read, so the driver's time-out is checked between reads: a read that
-    // brought nothing (the bytes-in count did not move) is tried again
-    // until the deadline. A frame cut short is a time-out.
+    // Reads nCount bytes, which may come in several TCP segments. The port
+    // makes one receive per read and waits up to a second for it, so the
+    // driver's time-out is checked between reads. A short read tells how
+    // much it brought only through the bytes-in count; the rest is read
+    // again until the deadline, when a frame still cut short is a time-out.
     DWORD ReadBefore(Clock::time_point deadline, CCombuf& buffer, DWORD nCount) {
         CCommsStats* pStats = GetCommsStats();
+        buffer.SetSize(0);
         for (;;) {
+            const DWORD dwWanted = nCount - static_cast<DWORD>(buffer.GetSize());
             const DWORD before = pStats->GetTotalBytesIn();
-            const DWORD result = m_Port.Read(&buffer, nCount, pStats);
-            if (result != SE_TIMEOUT || pStats->GetTotalBytesIn() != before ||
-                Clock::now() >= deadline) {
+            CCombuf part;
+            const DWORD result = m_Port.Read(&part, dwWanted, pStats);
+            const DWORD dwGot = std::min(pStats->GetTotalBytesIn() - before, dwWanted);
+            for (DWORD i = 0; i < dwGot; ++i) {
+                buffer += part[static_cast<int>(i)];
+            }
+            if (result != SE_TIMEOUT || Clock::now() >= deadline) {
                 return result;
             }
         }
