@@ -56,8 +56,9 @@ void BM_AddSmall(benchmark::State& state) {
 }
 BENCHMARK(BM_AddSmall)->Arg(0)->Arg(1);
 
-// Carries through every component: with a minimum of 1 this takes the
-// general carry, whose cost must not grow from here to the huge count.
+// Carries through every component; with a minimum of 1 the middle component
+// passes below its minimum on the way. The cost must not grow from here to
+// the huge count.
 void BM_AddCarrying(benchmark::State& state) {
     AddAndSubtract(state, 100000);
 }
