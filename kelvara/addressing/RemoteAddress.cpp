@@ -26,13 +26,8 @@ void CRemoteAddress::SetAddress(CString strAddress) {
 
 EDF_RET CRemoteAddress::Validate() {
     const EDF_RET eResult = m_Format.Validate(m_strAddress);
-    BOOL bIncrement = FALSE;
-    m_Format.m_Fields.ForEach([&bIncrement](const CEDFField& field) {
-        if (field.m_bIncrement) {
-            bIncrement = TRUE;
-        }
-    });
-    m_bAutoIncrement = bIncrement;
+    m_bAutoIncrement =
+        m_Format.m_Fields.AnyOf([](const CEDFField& field) { return field.m_bIncrement != FALSE; });
     return eResult;
 }
 
