@@ -69,6 +69,27 @@ void BM_AddHuge(benchmark::State& state) {
 }
 BENCHMARK(BM_AddHuge)->Arg(0)->Arg(1);
 
+// rack:slot:module:channel, each numbered from 1, as many devices number
+// them, from the last channel of the last module of a slot: a step of one
+// carries through every inner component. Arg 0 is the count added and taken
+// off again.
+void BM_FourPartOneBased(benchmark::State& state) {
+    auto channel = std::make_unique<CQZLocation>(16, TableOffsetRange{1, 16}, Decimal(2));
+    auto* module = new CQZLocation(8, TableOffsetRange{1, 8}, Decimal(2));
+    auto* slot = new CQZLocation(31, TableOffsetRange{1, 32}, Decimal(2));
+    auto* rack = new CQZLocation(5, TableOffsetRange{1, 99}, Decimal(2));
+    slot->AttatchFriendLocation(rack);
+    module->AttatchFriendLocation(slot);
+    channel->AttatchFriendLocation(module);
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        *channel += count;
+        *channel -= count;
+        benchmark::DoNotOptimize(channel->IsValid());
+    }
+}
+BENCHMARK(BM_FourPartOneBased)->Arg(1)->Arg(100000)->Arg(2000000000);
+
 void BM_CompareChains(benchmark::State& state) {
     auto a = ThreePart(0);
     auto b = ThreePart(0);

@@ -679,29 +679,33 @@ bool InRange(const QZLocationCarryState& c) {
 
 // The closed-form check.
 //
-// When every component above the first starts in range, what reaches each
-// component can be told in a few numbers, and each component's answer worked
-// out from them directly, in 64-bit arithmetic:
+// What reaches each component is told in a few numbers, and each component's
+// answer worked out from them directly, in 64-bit arithmetic:
 //
 // - The first component's carry sends its friend j steps in one direction
-//   back to back, then a check.
-// - Every other component receives a run of steps in one direction with
-//   checks between them (at least one after each step), then a short tail of
-//   symbols known one by one.
+//   back to back, then a check. A few steps are sent as a tail of symbols
+//   known one by one instead; while every stream up the chain stays such a
+//   tail ("exact"), each component simply follows it, whatever its state, so
+//   small counts go through any chain this way.
+// - Otherwise a component receives a run of steps in one direction with
+//   checks between them (at least one after each step), then a short tail.
 //
-// A component that stays in range, or does not carry, needs only the net
-// move and the lowest and highest offsets it passes. A carrying component
-// that wraps runs round its cycle of M values: after a wrap it can sit below
-// a minimum above 0, where every symbol flips it between "low" (u < a) and
-// "high" (u + M) until it climbs back to a. With the steps back to back that
-// crossing has a closed form (below); the tail is followed symbol by symbol.
-// What is left (checks meeting a wrapped component between the steps of a
-// run, a run that also steps back reaching a component that wraps, very deep
-// chains) goes to the general carry.
+// For a run the component must start in range. Then, if it stays in range or
+// does not carry, it needs only the net move and the lowest and highest
+// offsets it passes. A carrying component that wraps runs round its cycle of
+// M values: after a wrap it can sit below a minimum above 0, where every
+// symbol flips it between "low" (u < a) and "high" (u + M) until it climbs
+// back to a. With the steps back to back that crossing has a closed form
+// (below); the tail is followed symbol by symbol. What is left (a component
+// out of range meeting a run, checks meeting a wrapped component between the
+// steps of a run, a run that also steps back reaching a component that wraps,
+// tails that outgrow their room, very deep chains) goes to the general carry.
 namespace closed_form {
 
 constexpr std::size_t kMaxComponents = 16;
-constexpr std::size_t kMaxTail = 24;
+constexpr std::size_t kMaxTail = 32;
+// A first carry of this many steps or fewer is passed on as a tail.
+constexpr std::int64_t kStepsOneByOne = 4;
 
 // Whether any of the values lo..hi, each taken to 32 bits as the component
 // holds it, lies outside a..b.
@@ -742,6 +746,9 @@ struct Stream {
     std::int64_t steps = 0;   // steps of the run
     bool backToBack = false;  // no checks between the run's steps
     bool stepsBack = false;   // the run also steps back; only its offsets are known
+    // The tail is the whole stream, symbol for symbol: no run, and no checks
+    // left uncounted (a receiver out of range needs every one of them).
+    bool exact = true;
     Offsets run;
     char tail[kMaxTail];
     std::size_t tailLength = 0;
@@ -771,12 +778,16 @@ void Clear(Stream& out) {
     out.steps = 0;
     out.backToBack = false;
     out.stepsBack = false;
+    out.exact = true;
     out.run = Offsets{};
     out.tailLength = 0;
 }
 
+// Some checks, as many as the symbols received: enough for a receiver in
+// range, which they leave as it is.
 void ChecksOnly(Stream& out) {
     Clear(out);
+    out.exact = false;
     out.Append('C');
 }
 
@@ -814,6 +825,16 @@ bool Symbol(QZLocationCarryState& c, char symbol, Stream& out) {
     c.nValue = static_cast<LONG>(v);
     Judge(c);
     return out.Append('C');
+}
+
+// One symbol at a component that does not carry: it moves, is judged, and
+// passes a check on to its friend.
+bool Plain(QZLocationCarryState& c, char symbol, bool hasFriend, Stream& out) {
+    if (symbol != 'C') {
+        c.nValue = Wrap32(std::int64_t{c.nValue} + (symbol == 'U' ? 1 : -1));
+    }
+    Judge(c);
+    return !hasFriend || out.Append('C');
 }
 
 // The run at a carrying component that starts in range. A run downwards is
@@ -877,10 +898,17 @@ void First(QZLocationCarryState& c, bool carries, Stream& out) {
             c.nValue = static_cast<LONG>(v + j * m);
             out.dir = -1;
         }
-        out.steps = j;
-        out.run.delta = out.dir * j;
-        out.run.lo = std::min<std::int64_t>(0, out.run.delta);
-        out.run.hi = std::max<std::int64_t>(0, out.run.delta);
+        if (j <= kStepsOneByOne) {
+            for (std::int64_t k = 0; k < j; ++k) {
+                out.Append(out.dir > 0 ? 'U' : 'D');
+            }
+        } else {
+            out.exact = false;
+            out.steps = j;
+            out.run.delta = out.dir * j;
+            out.run.lo = std::min<std::int64_t>(0, out.run.delta);
+            out.run.hi = std::max<std::int64_t>(0, out.run.delta);
+        }
     }
     out.Append('C');
 }
@@ -889,11 +917,6 @@ void First(QZLocationCarryState& c, bool carries, Stream& out) {
 bool Check(QZLocationCarryState* pChain, std::size_t nCount, int* pResult) {
     if (nCount > kMaxComponents) {
         return false;
-    }
-    for (std::size_t i = 1; i < nCount; ++i) {
-        if (!InRange(pChain[i])) {
-            return false;
-        }
     }
     std::array<QZLocationCarryState, kMaxComponents> c;
     std::copy(pChain, pChain + nCount, c.begin());
@@ -907,11 +930,28 @@ bool Check(QZLocationCarryState* pChain, std::size_t nCount, int* pResult) {
         const Stream& in = *pIn;
         Stream& out = *pOut;
         QZLocationCarryState& x = c[i];
+        const bool hasFriend = i + 1 < nCount;
+        const bool carries = hasFriend && Carries(x.nMinIndex, x.nMaxIndex);
+        if (in.exact) {
+            // Followed symbol by symbol, from any state.
+            Clear(out);
+            for (std::size_t k = 0; k < in.tailLength; ++k) {
+                if (!(carries ? Symbol(x, in.tail[k], out)
+                              : Plain(x, in.tail[k], hasFriend, out))) {
+                    return false;
+                }
+            }
+            continue;
+        }
+        // The rest takes a component that starts in range.
+        if (!InRange(x)) {
+            return false;
+        }
         const std::int64_t v = x.nValue;
         const std::int64_t a = x.nMinIndex;
         const std::int64_t b = x.nMaxIndex;
         const Offsets whole = in.Whole();
-        if (i + 1 == nCount || !Carries(x.nMinIndex, x.nMaxIndex)) {
+        if (!carries) {
             // Moves without carrying; its friend, if any, only receives checks.
             if (LeavesRange(v + whole.lo, v + whole.hi, a, b)) {
                 x.nError = LE_RANGE;
@@ -930,6 +970,7 @@ bool Check(QZLocationCarryState* pChain, std::size_t nCount, int* pResult) {
         if (in.stepsBack || !Run(x, in, out)) {
             return false;
         }
+        out.exact = false;
         // Checks between the run and the tail find it in range here, unless
         // the run was back to back (then none come).
         if (!in.backToBack && !InRange(x)) {

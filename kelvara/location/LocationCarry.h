@@ -49,14 +49,16 @@ bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
 
 // check(0) on the chain pChain[0..nCount-1]: returns 1 when pChain[0] ends
 // in range, else 0. The work does not grow with the values or the amount
-// carried, only with the chain's depth. When every component above the first
-// starts in range (the usual case) it is a few operations per component and
-// allocates nothing, whatever the minimums. The exceptions take the general
-// carry: a third or later component that has to wrap while its own minimum is
-// above 0 or that of the component below it is above 1, chains deeper than
-// 16, and chains left out of range by an earlier carry. That costs a few
-// microseconds for short chains, and steeply more only for long chains (eight
-// components and more) of components with minimums above 0.
+// carried, only with the chain's depth. It is a few operations per component
+// and allocates nothing, whatever the minimums, for a first carry of a few
+// steps through any chain, and for larger ones when the components above the
+// first start in range. The exceptions take the general carry: a third or
+// later component that has to wrap during a larger carry while its own
+// minimum is above 0 or that of the component below it is above 1, larger
+// carries into components left out of range by an earlier one, and chains
+// deeper than 16. That costs a few microseconds for short chains, and steeply
+// more only for long chains (eight components and more) of components with
+// minimums above 0.
 int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount);
 
 // The same, always through the general carry (no closed-form shortcut). For
