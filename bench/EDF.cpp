@@ -84,6 +84,23 @@ void BM_Validate(benchmark::State& state) {
 }
 BENCHMARK(BM_Validate)->DenseRange(0, 4);
 
+// The same check through a remote address, which also looks for a stepping
+// field in its format.
+void BM_RemoteAddressValidate(benchmark::State& state) {
+    const Typical& t = kTypical[state.range(0)];
+    CRemoteAddress address(t.address, t.format, nullptr);
+    if (address.Validate() != EDF_OK) {
+        state.SkipWithError("address does not validate");
+        return;
+    }
+    state.SetLabel(t.name);
+    AllocationCounter count(state);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(address.Validate());
+    }
+}
+BENCHMARK(BM_RemoteAddressValidate)->DenseRange(0, 4);
+
 // What a driver author writes without the address language: one compiled
 // expression per format, then a range check of each captured number.
 struct RegexCheck {

@@ -56,8 +56,9 @@ void BM_AddSmall(benchmark::State& state) {
 }
 BENCHMARK(BM_AddSmall)->Arg(0)->Arg(1);
 
-// Carries through every component: with a minimum of 1 this takes the
-// general carry, whose cost must not grow from here to the huge count.
+// Carries through every component; with a minimum of 1 the middle component
+// passes below its minimum on the way. The cost must not grow from here to
+// the huge count.
 void BM_AddCarrying(benchmark::State& state) {
     AddAndSubtract(state, 100000);
 }
@@ -67,6 +68,27 @@ void BM_AddHuge(benchmark::State& state) {
     AddAndSubtract(state, 2000000000);
 }
 BENCHMARK(BM_AddHuge)->Arg(0)->Arg(1);
+
+// rack:slot:module:channel, each numbered from 1, as many devices number
+// them, from the last channel of the last module of a slot: a step of one
+// carries through every inner component. Arg 0 is the count added and taken
+// off again.
+void BM_FourPartOneBased(benchmark::State& state) {
+    auto channel = std::make_unique<CQZLocation>(16, TableOffsetRange{1, 16}, Decimal(2));
+    auto* module = new CQZLocation(8, TableOffsetRange{1, 8}, Decimal(2));
+    auto* slot = new CQZLocation(31, TableOffsetRange{1, 32}, Decimal(2));
+    auto* rack = new CQZLocation(5, TableOffsetRange{1, 99}, Decimal(2));
+    slot->AttatchFriendLocation(rack);
+    module->AttatchFriendLocation(slot);
+    channel->AttatchFriendLocation(module);
+    const int count = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        *channel += count;
+        *channel -= count;
+        benchmark::DoNotOptimize(channel->IsValid());
+    }
+}
+BENCHMARK(BM_FourPartOneBased)->Arg(1)->Arg(100000)->Arg(2000000000);
 
 void BM_CompareChains(benchmark::State& state) {
     auto a = ThreePart(0);

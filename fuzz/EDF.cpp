@@ -69,6 +69,31 @@ void CheckRebuild(const CEDFFormat& format, const char* pszAddress) {
     Require(rebuilt == pszAddress);
 }
 
+// Validate's answer put together from Field, which takes every field through
+// its own walk: the first error up to each field, the literals, then the end.
+EDF_RET ValidateByFields(const CEDFFormat& format, const std::string& address) {
+    const CString& layout = format.m_strLayout;
+    size_t position = 0;
+    int nField = 0;
+    for (int i = 0; i < layout.GetLength(); ++i) {
+        if (layout[i] == 'L') {
+            const char literal = layout[++i];
+            if (position >= address.size() || literal == '\0' || address[position] != literal) {
+                return EDF_LITERAL_MISMATCH;
+            }
+            ++position;
+        } else if (layout[i] == 'F') {
+            CString value;
+            const EDF_RET result = format.Field(address.c_str(), ++nField, value);
+            if (result != EDF_OK) {
+                return result;
+            }
+            position += static_cast<size_t>(value.GetLength());
+        }
+    }
+    return position == address.size() ? EDF_OK : EDF_EXTRA_CHARACTERS;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -82,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CEDFFormat format(strFormat.c_str(), strAttributes.c_str());
     const EDF_RET result = format.Validate(pszAddress);
     Require(IsKnown(result));
+    Require(result == ValidateByFields(format, pszAddress));
     if (result == EDF_OK) {
         CheckRebuild(format, pszAddress);
     }

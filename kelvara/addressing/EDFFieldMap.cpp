@@ -63,6 +63,11 @@ BOOL CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
     if (entry.pField) {
         Unindex(entry);
     }
+    if (bReplaced) {
+        *std::find(m_all.begin(), m_all.end(), entry.pField.get()) = pField;
+    } else if (!entry.pField) {
+        m_all.push_back(pField);
+    }
     if (entry.pField.get() != pField) {
         entry.pField.reset(pField);
     }
@@ -86,6 +91,7 @@ BOOL CEDFFieldMap::SetAt(const CString& strName, CEDFField* pField) {
 }
 
 void CEDFFieldMap::RemoveAll() {
+    m_all.clear();
     m_dense.clear();
     m_byIndex.clear();
     m_byName.clear();

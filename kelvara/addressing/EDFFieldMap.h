@@ -45,6 +45,15 @@ public:
         return FindIndexSlow(nIndex);
     }
 
+    // The plain table behind FindIndex, for a walk that looks up one index
+    // after another while the map stays as it is: fields[i - 1] may be the
+    // field of index i (check its m_nIndex); FindIndex answers the rest.
+    struct DenseIndex {
+        CEDFField* const* fields;
+        size_t nSize;
+    };
+    DenseIndex GetDenseIndex() const { return {m_dense.data(), m_dense.size()}; }
+
     // Stores pField under that name and takes ownership of it. A field
     // already stored under the name is destroyed: nothing can reach it any
     // more; the result is then TRUE. A null pointer stores nothing.
@@ -55,9 +64,20 @@ public:
     // Calls fn with every field held, in no particular order.
     template <class Fn>
     void ForEach(Fn&& fn) const {
-        for (const auto& entry : m_byName) {
-            fn(*entry.second.pField);
+        for (const CEDFField* pField : m_all) {
+            fn(*pField);
         }
+    }
+
+    // Whether pred holds for some field held; stops at the first that does.
+    template <class Pred>
+    BOOL AnyOf(Pred&& pred) const {
+        for (const CEDFField* pField : m_all) {
+            if (pred(*pField)) {
+                return TRUE;
+            }
+        }
+        return FALSE;
     }
 
     // Iteration in index order, as (index, field) pairs.
@@ -84,4 +104,7 @@ private:
     // m_dense[i - 1] is the field of index i, for indexes up to about twice
     // the number of fields (so a stray large index costs no memory).
     std::vector<CEDFField*> m_dense;
+    // Every field held, side by side, for the walks over all of them (an
+    // address checks all its fields for a step each time it is validated).
+    std::vector<CEDFField*> m_all;
 };

@@ -249,7 +249,7 @@ FixedScan ScanFixedNumber(const char* pch, size_t nWidth, int nRadix) {
 // Whether the address text at pch starts with exactly the n bytes of the
 // keyword. The address's terminator never matches, so nothing past it is
 // read, whatever the keyword holds.
-bool SameBytes(const char* pszText, const char* pKeyword, size_t n) {
+[[gnu::always_inline]] inline bool SameBytes(const char* pszText, const char* pKeyword, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         if (pszText[i] == '\0' || pszText[i] != pKeyword[i]) {
             return false;
@@ -261,7 +261,8 @@ bool SameBytes(const char* pszText, const char* pKeyword, size_t n) {
 // Fixed-width keywords compare exactly, whatever the field's case setting.
 // A keyword that matches proves the address holds the whole width, so the
 // length is looked at only when none does.
-EDF_RET MatchFixedKeyword(const CEDFField& field, const char* pch, size_t n, int* pnKeyword) {
+[[gnu::always_inline]] inline EDF_RET MatchFixedKeyword(const CEDFField& field, const char* pch,
+                                                        size_t n, int* pnKeyword) {
     void* const* ppRanges = field.m_Ranges.GetData();
     const int nRanges = field.m_Ranges.GetSize();
     for (int i = 0; i < nRanges; ++i) {
@@ -278,15 +279,14 @@ EDF_RET MatchFixedKeyword(const CEDFField& field, const char* pch, size_t n, int
 }
 
 // Whether the keyword starts the text; the text's terminator never matches.
-bool StartsWith(const char* pszText, const CString& strKeyword, bool bCaseSensitive) {
-    const char* pKeyword = strKeyword.GetString();
-    const int nKeyword = strKeyword.GetLength();
-    for (int i = 0; i < nKeyword; ++i) {
+[[gnu::always_inline]] inline bool StartsWith(const char* pszText, const char* pKeyword,
+                                              size_t nKeyword, bool bCaseSensitive) {
+    if (bCaseSensitive) {
+        return SameBytes(pszText, pKeyword, nKeyword);
+    }
+    for (size_t i = 0; i < nKeyword; ++i) {
         const char c = pszText[i];
-        if (c == '\0') {
-            return false;
-        }
-        if (bCaseSensitive ? c != pKeyword[i] : LowerAscii(c) != LowerAscii(pKeyword[i])) {
+        if (c == '\0' || LowerAscii(c) != LowerAscii(pKeyword[i])) {
             return false;
         }
     }
@@ -296,31 +296,38 @@ bool StartsWith(const char* pszText, const CString& strKeyword, bool bCaseSensit
 // The shortest prefix of the rest that equals a keyword; among keywords of
 // that length the first in the list. One pass over the keywords gives the
 // same answer as growing the candidate a character at a time.
-EDF_RET MatchVariableKeyword(const CEDFField& field, const char* pszRest, size_t& rnTaken,
-                             int* pnKeyword) {
+[[gnu::always_inline]] inline EDF_RET MatchVariableKeyword(const CEDFField& field,
+                                                           const char* pszRest, size_t& rnTaken,
+                                                           int* pnKeyword) {
     if (*pszRest == '\0') {
         return EDF_NO_KEYWORD_MATCH;
     }
+    const bool bCaseSensitive = field.m_bCaseSensitive != FALSE;
+    void* const* ppRanges = field.m_Ranges.GetData();
+    const int nRanges = field.m_Ranges.GetSize();
     int nBest = -1;
-    int nBestLength = 0;
-    for (int i = 0; i < field.m_Ranges.GetSize(); ++i) {
-        const CEDFRange* pRange = field.m_Ranges.GetAt(i);
+    size_t nBestLength = 0;
+    for (int i = 0; i < nRanges; ++i) {
+        const auto* pRange = static_cast<const CEDFRange*>(ppRanges[i]);
         if (pRange == nullptr) {
             continue;
         }
-        const int nKeyword = pRange->m_strLow.GetLength();
+        const auto nKeyword = static_cast<size_t>(pRange->m_strLow.GetLength());
         if (nKeyword == 0 || (nBest >= 0 && nKeyword >= nBestLength)) {
             continue;
         }
-        if (StartsWith(pszRest, pRange->m_strLow, field.m_bCaseSensitive != FALSE)) {
+        if (StartsWith(pszRest, pRange->m_strLow.GetString(), nKeyword, bCaseSensitive)) {
             nBest = i;
             nBestLength = nKeyword;
+            if (nKeyword == 1) {
+                break;  // no later keyword can be shorter
+            }
         }
     }
     if (nBest < 0) {
         return EDF_NO_KEYWORD_MATCH;
     }
-    rnTaken = static_cast<size_t>(nBestLength);
+    rnTaken = nBestLength;
     if (pnKeyword) {
         *pnKeyword = nBest;
     }
@@ -380,6 +387,120 @@ EDF_RET MatchVariableKeyword(const CEDFField& field, const char* pszRest, size_t
         return MatchVariableKeyword(field, pszRest, rnTaken, pnKeyword);
     }
     return EDF_FAILED;
+}
+
+// The field shapes that drivers use nearly always, checked without leaving
+// the walk of Validate: keywords, numbers whose text is up to 15 decimal or 7
+// upper-case hexadecimal digits filling a fixed width, and runs of up to 15
+// decimal digits of a variable width. The result is kAskExtractField for any
+// other field or text (free fields, signs, lower case, an address that ends
+// inside the field, long digit runs): ExtractField then decides it from the
+// start, so both roads give the same result.
+constexpr int kAskExtractField = -1;
+
+// A decimal field's ranges for a whole number of at most 15 digits.
+[[gnu::always_inline]] inline int CheckWholeDecimal(const CEDFField& field, long long nValue) {
+    void* const* ppRanges = field.m_Ranges.GetData();
+    void* const* ppEnd = ppRanges + field.m_Ranges.GetSize();
+    for (; ppRanges != ppEnd; ++ppRanges) {
+        const auto* pRange = static_cast<const CEDFRange*>(*ppRanges);
+        if (pRange && (nValue < pRange->GetLowCeiling() || nValue > pRange->GetHighFloor())) {
+            return EDF_OUT_OF_RANGE;
+        }
+    }
+    return EDF_OK;
+}
+
+[[gnu::always_inline]] inline int CheckWholeHexadecimal(const CEDFField& field, LONG nValue) {
+    void* const* ppRanges = field.m_Ranges.GetData();
+    void* const* ppEnd = ppRanges + field.m_Ranges.GetSize();
+    for (; ppRanges != ppEnd; ++ppRanges) {
+        const auto* pRange = static_cast<const CEDFRange*>(*ppRanges);
+        if (pRange && (nValue < pRange->GetLowHex() || nValue > pRange->GetHighHex())) {
+            return EDF_OUT_OF_RANGE;
+        }
+    }
+    return EDF_OK;
+}
+
+[[gnu::always_inline]] inline int QuickField(const CEDFField& field, const char* pszAddress,
+                                             const char* pszRest, size_t& rnTaken) {
+    if (field.m_bFree) {
+        return kAskExtractField;
+    }
+    if (field.m_nWidth <= 0) {
+        if (field.m_cType == 'T') {
+            return MatchVariableKeyword(field, pszRest, rnTaken, nullptr);
+        }
+        if (field.m_cType != 'N' || field.m_nRadix != 10 || *pszAddress == '\0') {
+            return kAskExtractField;
+        }
+        // A run of decimal digits, read as a whole number when it is short
+        // enough to be exact, as in the fixed-width case below.
+        long long nValue = 0;
+        size_t n = 0;
+        while (n <= 15) {
+            const unsigned d = static_cast<unsigned char>(pszRest[n]) - unsigned{'0'};
+            if (d > 9) {
+                break;
+            }
+            nValue = nValue * 10 + d;
+            ++n;
+        }
+        if (n == 0 || n > 15) {
+            return kAskExtractField;
+        }
+        rnTaken = n;
+        return CheckWholeDecimal(field, nValue);
+    }
+    const size_t nWidth = static_cast<size_t>(field.m_nWidth);
+    if (field.m_cType == 'T') {
+        rnTaken = nWidth;
+        return MatchFixedKeyword(field, pszRest, nWidth, nullptr);
+    }
+    if (field.m_cType != 'N') {
+        return kAskExtractField;
+    }
+    if (field.m_nRadix == 10 && nWidth <= 15) {
+        // The end of the text and every non-digit stop the loop alike.
+        long long nValue = 0;
+        for (size_t i = 0; i < nWidth; ++i) {
+            const unsigned d = static_cast<unsigned char>(pszRest[i]) - unsigned{'0'};
+            if (d > 9) {
+                return kAskExtractField;
+            }
+            nValue = nValue * 10 + d;
+        }
+        rnTaken = nWidth;
+        return CheckWholeDecimal(field, nValue);
+    }
+    if (field.m_nRadix == 16 && nWidth <= 7) {
+        LONG nValue = 0;
+        for (size_t i = 0; i < nWidth; ++i) {
+            const int d = UpperHexDigitValue(pszRest[i]);
+            if (d < 0) {
+                return kAskExtractField;
+            }
+            nValue = nValue * 16 + d;
+        }
+        rnTaken = nWidth;
+        return CheckWholeHexadecimal(field, nValue);
+    }
+    return kAskExtractField;
+}
+
+// ExtractField kept out of the walk of Validate, so that the walk's own
+// values stay in registers for the shapes QuickField handles.
+struct TakenText {
+    EDF_RET eResult;
+    size_t nLength;
+};
+
+[[gnu::noinline]] TakenText ExtractFieldApart(const CEDFField& field, const char* pszAddress,
+                                              const char* pszRest) {
+    TakenText taken{EDF_OK, 0};
+    taken.eResult = ExtractField(field, pszAddress, pszRest, taken.nLength, nullptr);
+    return taken;
 }
 
 // Takes the next element of the format's layout over the address.
@@ -494,35 +615,47 @@ EDF_RET CEDFFormat::Validate(const char* pszAddress) {
     if (!m_bParsed) {
         ValidateFormat();
     }
-    const char* pszText = pszAddress ? pszAddress : "";
+    const char* const pszText = pszAddress ? pszAddress : "";
+    const char* pszRest = pszText;
     const char* pLayout = m_strLayout.GetString();
-    const int nLayoutLength = m_strLayout.GetLength();
-    size_t nPosition = 0;
-    int nField = 1;
-    for (int i = 0; i < nLayoutLength; ++i) {
-        const char cElement = pLayout[i];
+    const char* const pLayoutEnd = pLayout + m_strLayout.GetLength();
+    // Nothing in the walk changes the fields.
+    const CEDFFieldMap::DenseIndex dense = m_Fields.GetDenseIndex();
+    CEDFField* const* pDense = dense.fields;
+    CEDFField* const* const pDenseEnd = dense.fields + dense.nSize;
+    int nField = 0;
+    while (pLayout != pLayoutEnd) {
+        const char cElement = *pLayout++;
         if (cElement == 'F') {
-            const CEDFField* pField = m_Fields.FindIndex(nField);
-            if (pField == nullptr) {
-                return EDF_UNKNOWN_FIELD_INDEX;
+            ++nField;
+            const CEDFField* pField = pDense != pDenseEnd ? *pDense++ : nullptr;
+            if (pField == nullptr || pField->m_nIndex != nField) {
+                pField = m_Fields.FindIndex(nField);
+                if (pField == nullptr) {
+                    return EDF_UNKNOWN_FIELD_INDEX;
+                }
             }
             size_t nTaken = 0;
-            const EDF_RET eResult =
-                ExtractField(*pField, pszText, pszText + nPosition, nTaken, nullptr);
-            if (eResult != EDF_OK) {
-                return eResult;
+            int nResult = QuickField(*pField, pszText, pszRest, nTaken);
+            if (nResult == kAskExtractField) {
+                const TakenText taken = ExtractFieldApart(*pField, pszText, pszRest);
+                nResult = taken.eResult;
+                nTaken = taken.nLength;
             }
-            nPosition += nTaken;
-            ++nField;
+            if (nResult != EDF_OK) {
+                return static_cast<EDF_RET>(nResult);
+            }
+            pszRest += nTaken;
         } else if (cElement == 'L') {
-            const char cLiteral = i + 1 < nLayoutLength ? pLayout[++i] : '\0';
-            if (cLiteral == '\0' || pszText[nPosition] != cLiteral) {
+            // A layout cut short after "L" holds a literal no address repeats.
+            if (pLayout == pLayoutEnd || *pLayout == '\0' || *pszRest != *pLayout) {
                 return EDF_LITERAL_MISMATCH;
             }
-            ++nPosition;
+            ++pLayout;
+            ++pszRest;
         }
     }
-    return pszText[nPosition] == '\0' ? EDF_OK : EDF_EXTRA_CHARACTERS;
+    return *pszRest == '\0' ? EDF_OK : EDF_EXTRA_CHARACTERS;
 }
 
 EDF_RET CEDFFormat::FindFieldValue(const char* pszAddress, int nIndex, LayoutItem& item) const {

@@ -25,15 +25,17 @@ void CRemoteAddress::SetAddress(CString strAddress) {
 }
 
 EDF_RET CRemoteAddress::Validate() {
-    const EDF_RET eResult = m_Format.Validate(m_strAddress);
-    BOOL bIncrement = FALSE;
-    m_Format.m_Fields.ForEach([&bIncrement](const CEDFField& field) {
-        if (field.m_bIncrement) {
-            bIncrement = TRUE;
-        }
-    });
-    m_bAutoIncrement = bIncrement;
-    return eResult;
+    const auto steps = [](const CEDFField& field) { return field.m_bIncrement != FALSE; };
+    if (!m_Format.m_bParsed) {
+        // The check parses the format first: its fields exist only after it.
+        const EDF_RET eResult = m_Format.Validate(m_strAddress);
+        m_bAutoIncrement = m_Format.m_Fields.AnyOf(steps);
+        return eResult;
+    }
+    // A check leaves the fields as they are, so the flag can come first and
+    // the check last, where it costs no more than a jump.
+    m_bAutoIncrement = m_Format.m_Fields.AnyOf(steps);
+    return m_Format.Validate(m_strAddress);
 }
 
 EDF_RET CRemoteAddress::Field(const char* pszName, CString& strValue) const {

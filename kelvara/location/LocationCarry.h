@@ -49,12 +49,18 @@ bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
 
 // check(0) on the chain pChain[0..nCount-1]: returns 1 when pChain[0] ends
 // in range, else 0. The work does not grow with the values or the amount
-// carried, only with the chain's depth: a division per component for chains
-// that count like an odometer, a few microseconds for short chains whose
-// components have minimums above 0, and steeply more only for long chains
-// (eight components and more) of such components.
+// carried, only with the chain's depth. It is a few operations per component
+// and allocates nothing, whatever the minimums, for a first carry of a few
+// steps through any chain, and for larger ones when the components above the
+// first start in range. The exceptions take the general carry: a third or
+// later component that has to wrap during a larger carry while its own
+// minimum is above 0 or that of the component below it is above 1, larger
+// carries into components left out of range by an earlier one, and chains
+// deeper than 16. That costs a few microseconds for short chains, and steeply
+// more only for long chains (eight components and more) of components with
+// minimums above 0.
 int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount);
 
-// The same, always through the general carry (no shortcut for a chain that
-// counts like a plain odometer). For tests of the general carry.
+// The same, always through the general carry (no closed-form shortcut). For
+// tests of the general carry.
 int QZLocationCheckRangeGeneral(QZLocationCarryState* pChain, std::size_t nCount);

@@ -25,6 +25,13 @@ constexpr UINT IDS_LOCATION_DELIMITER = 13008;
 constexpr UINT IDS_LOCATION_BOUNDARY = 13009;
 constexpr UINT IDS_LOCATION_ALPHABETIC = 13010;
 
+// The increment the bounds are divided by. Used directly by the range check,
+// which runs after every change of every component, rather than through the
+// exported members that give the same numbers.
+LONG IncrementOf(const QZLocationDescriptor& descriptor) {
+    return descriptor.nIncrement >= 1 ? descriptor.nIncrement : 1;
+}
+
 // Chains this deep or less are checked without allocating.
 constexpr std::size_t kShortChain = 16;
 
@@ -181,21 +188,21 @@ void CQZLocation::AttatchFriendLocation(CQZLocation* pFriend) {
 }
 
 LONG CQZLocation::Increment() const {
-    return m_Descriptor.nIncrement >= 1 ? m_Descriptor.nIncrement : 1;
+    return IncrementOf(m_Descriptor);
 }
 
 LONG CQZLocation::MinIndex() const {
-    return m_Range.nMinLocation / Increment();
+    return m_Range.nMinLocation / IncrementOf(m_Descriptor);
 }
 
 LONG CQZLocation::MaxIndex() const {
-    return m_Range.nMaxLocation / Increment();
+    return m_Range.nMaxLocation / IncrementOf(m_Descriptor);
 }
 
 int CQZLocation::CheckRange() {
     if (m_pFriend == nullptr) {
-        const LONG a = MinIndex();
-        const LONG b = MaxIndex();
+        const LONG a = m_Range.nMinLocation / IncrementOf(m_Descriptor);
+        const LONG b = m_Range.nMaxLocation / IncrementOf(m_Descriptor);
         if (a <= m_nLocation && m_nLocation <= b) {
             m_bValid = 1;
             return 1;
@@ -223,7 +230,9 @@ int CQZLocation::CheckRange() {
     std::size_t i = 0;
     for (CQZLocation* p = this; p != nullptr; p = p->m_pFriend, ++i) {
         chain[i] = p;
-        states[i] = {p->m_nLocation, p->m_bValid, p->m_nError, p->MinIndex(), p->MaxIndex()};
+        const LONG increment = IncrementOf(p->m_Descriptor);
+        states[i] = {p->m_nLocation, p->m_bValid, p->m_nError, p->m_Range.nMinLocation / increment,
+                     p->m_Range.nMaxLocation / increment};
     }
     const int result = QZLocationCheckRange(states, count);
     for (i = 0; i < count; ++i) {

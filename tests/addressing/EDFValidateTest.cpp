@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "kelvara/addressing/EDFFormat.h"
 
 namespace {
@@ -119,6 +122,94 @@ TEST(EDFValidate, EmptyFormatAcceptsOnlyTheEmptyAddress) {
 TEST(EDFValidate, DisplacedFieldStopsTheCheck) {
     CEDFFormat format("[N1D(A) 0 to 9][N1D(A) 0 to 9]", nullptr);
     EXPECT_NE(format.Validate("55"), EDF_OK);
+}
+
+// Validate's answer put together from the field operations, which take each
+// field through their own walk: the first error up to each field, the
+// literals, then the end of the address.
+EDF_RET ValidateByFields(const CEDFFormat& format, const std::string& address) {
+    const CString& layout = format.m_strLayout;
+    size_t position = 0;
+    int nField = 0;
+    for (int i = 0; i < layout.GetLength(); ++i) {
+        if (layout[i] == 'L') {
+            const char literal = layout[++i];
+            if (position >= address.size() || address[position] != literal) {
+                return EDF_LITERAL_MISMATCH;
+            }
+            ++position;
+        } else if (layout[i] == 'F') {
+            CString value;
+            const EDF_RET result = format.Field(address.c_str(), ++nField, value);
+            if (result != EDF_OK) {
+                return result;
+            }
+            position += static_cast<size_t>(value.GetLength());
+        }
+    }
+    return position == address.size() ? EDF_OK : EDF_EXTRA_CHARACTERS;
+}
+
+TEST(EDFValidate, AgreesWithTheFieldOperationsOnRandomAddresses) {
+    // Each piece of format with the kind of text that fits it: a number of
+    // decimal ("9") or hexadecimal ("F") digits, or the text itself. The
+    // addresses are made of such texts and then damaged.
+    struct Piece {
+        const char* format;
+        const char* fits;
+    };
+    const Piece pieces[] = {
+        {"[N4D 0 to 9999]", "9999"},
+        {"[N2D 10 to 89]", "99"},
+        {"[N3D 5 to 900, 0 to 500]", "999"},
+        {"[N4H 0100 to FEFF]", "FFFF"},
+        {"[N2H 10 to 7F]", "FF"},
+        {"[NVD 0 to 65535]", "99999"},
+        {"[NVD 10 to 20]", "99"},
+        {"[NVH 0 to FF]", "99"},
+        {"[N9D 0 to 999999999]", "999999999"},
+        {"[T1 D M X]", "M"},
+        {"[T2 DB DW]", "DW"},
+        {"[TV DB DW D]", "D"},
+        {"[TVI db dw]", "Dw"},
+        {":", ":"},
+        {"R", "R"},
+    };
+    const std::string noise = "0123456789ABCDEFafdbw+- :RX";
+    std::mt19937 rng(31337u);
+    const auto pick = [&rng](size_t n) {
+        return std::uniform_int_distribution<size_t>(0, n - 1)(rng);
+    };
+    for (int n = 0; n < 4000; ++n) {
+        std::string formatText;
+        std::string address;
+        for (size_t k = 1 + pick(4); k > 0; --k) {
+            const Piece& piece = pieces[pick(std::size(pieces))];
+            formatText += piece.format;
+            for (const char* p = piece.fits; *p; ++p) {
+                address += *p == '9' ? "0123456789"[pick(10)]
+                                     : (*p == 'F' ? "0123456789ABCDEF"[pick(16)] : *p);
+            }
+        }
+        for (size_t damage = pick(4); damage > 0 && !address.empty(); --damage) {
+            const size_t at = pick(address.size());
+            switch (pick(3)) {
+                case 0:
+                    address[at] = noise[pick(noise.size())];
+                    break;
+                case 1:
+                    address.erase(at, 1);
+                    break;
+                default:
+                    address.insert(at, 1, noise[pick(noise.size())]);
+                    break;
+            }
+        }
+        CEDFFormat format(formatText.c_str(), nullptr);
+        format.ValidateFormat();
+        ASSERT_EQ(format.Validate(address.c_str()), ValidateByFields(format, address))
+            << formatText << " on " << address;
+    }
 }
 
 class EDFFieldTest : public ::testing::Test {

@@ -45,6 +45,19 @@ TEST(RemoteAddress, ValidateUpdatesTheStepFlagWhateverTheResult) {
     EXPECT_FALSE(plain.IsAutoIncrementable());
 }
 
+TEST(RemoteAddress, StepFlagComesFromTheFieldsStillHeld) {
+    // A later field of the same name displaces the earlier one, step and all.
+    EXPECT_FALSE(
+        CRemoteAddress("12", "[+1N1D(A) 0 to 9][N1D(A) 0 to 9]", nullptr).IsAutoIncrementable());
+    EXPECT_TRUE(
+        CRemoteAddress("12", "[N1D(A) 0 to 9][+1N1D(A) 0 to 9]", nullptr).IsAutoIncrementable());
+    CRemoteAddress copy(CRemoteAddress("1", "[N1D 0 to 9][+1N1D(B) 0 to 9]", nullptr));
+    EXPECT_TRUE(copy.IsAutoIncrementable());
+    copy.m_Format.m_Fields.Find("B")->m_bIncrement = FALSE;
+    copy.Validate();
+    EXPECT_FALSE(copy.IsAutoIncrementable());
+}
+
 TEST(RemoteAddress, SetAddressWaitsForValidate) {
     CRemoteAddress address("D0100", kStepping, nullptr);
     address.SetAddress("bad");

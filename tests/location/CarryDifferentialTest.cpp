@@ -194,6 +194,53 @@ TEST(CarryDifferential, CheckWithShortcutsMatchesStepByStepOnRandomChains) {
     EXPECT_GT(compared, 15000);
 }
 
+// Amounts far beyond the step-by-step reference, on chains whose components
+// above the first start in range, most with minimums above 0 (1-based tables
+// and offset windows): the shortcut these chains take must end exactly where
+// the general carry does, flags and sticky errors included.
+TEST(CarryDifferential, ShortcutMatchesGeneralCarryOnHugeAmounts) {
+    Generator gen{std::mt19937(2718u)};
+    for (int n = 0; n < 3000; ++n) {
+        Chain chain(static_cast<std::size_t>(gen.Pick(2, 5)));
+        for (auto& c : chain) {
+            c.nMaxIndex = gen.Pick(0, 2) == 0 ? gen.Pick(1, 6) : gen.Pick(1, 5000);
+            switch (gen.Pick(0, 3)) {
+                case 0:
+                    c.nMinIndex = 0;
+                    break;
+                case 1:
+                    c.nMinIndex = 1;
+                    break;
+                case 2:
+                    c.nMinIndex = gen.Pick(1, c.nMaxIndex);
+                    break;
+                default:
+                    c.nMinIndex = -gen.Pick(1, 9);
+                    break;
+            }
+            c.nValue = gen.Pick(c.nMinIndex, c.nMaxIndex);
+            c.bValid = gen.Pick(0, 1);
+            c.nError = gen.Pick(0, 1) == 0 ? LE_NONE : LE_RANGE;
+        }
+        const LONG amount =
+            gen.Pick(0, 1) == 0 ? gen.Pick(1000000, 2000000000) : -gen.Pick(1000000, 2000000000);
+        chain[0].nValue = static_cast<LONG>(static_cast<std::uint32_t>(chain[0].nValue) +
+                                            static_cast<std::uint32_t>(amount));
+        const Chain before = chain;
+        Chain general = chain;
+        const int got = QZLocationCheckRange(chain.data(), chain.size());
+        const int want = QZLocationCheckRangeGeneral(general.data(), general.size());
+        ASSERT_EQ(got, want) << Describe(before);
+        for (std::size_t i = 0; i < chain.size(); ++i) {
+            ASSERT_TRUE(chain[i].nValue == general[i].nValue &&
+                        chain[i].bValid == general[i].bValid &&
+                        chain[i].nError == general[i].nError)
+                << "component " << i << " before: " << Describe(before) << "\n got "
+                << Describe(chain) << "\nwant " << Describe(general);
+        }
+    }
+}
+
 // Amounts far beyond what the step-by-step reference can run: every carry
 // moves a modulus from a component to one step of its friend, so the
 // weighted sum of the values grows by exactly the amount.
