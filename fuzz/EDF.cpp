@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/EDFReference.h"
+
 namespace {
 
 void Require(bool condition) {
@@ -69,30 +71,7 @@ void CheckRebuild(const CEDFFormat& format, const char* pszAddress) {
     Require(rebuilt == pszAddress);
 }
 
-// Validate's answer put together from Field, which takes every field through
-// its own walk: the first error up to each field, the literals, then the end.
-EDF_RET ValidateByFields(const CEDFFormat& format, const std::string& address) {
-    const CString& layout = format.m_strLayout;
-    size_t position = 0;
-    int nField = 0;
-    for (int i = 0; i < layout.GetLength(); ++i) {
-        if (layout[i] == 'L') {
-            const char literal = layout[++i];
-            if (position >= address.size() || literal == '\0' || address[position] != literal) {
-                return EDF_LITERAL_MISMATCH;
-            }
-            ++position;
-        } else if (layout[i] == 'F') {
-            CString value;
-            const EDF_RET result = format.Field(address.c_str(), ++nField, value);
-            if (result != EDF_OK) {
-                return result;
-            }
-            position += static_cast<size_t>(value.GetLength());
-        }
-    }
-    return position == address.size() ? EDF_OK : EDF_EXTRA_CHARACTERS;
-}
+using testsupport::ValidateByFields;
 
 }  // namespace
 

@@ -5,6 +5,8 @@
 
 #include "kelvara/addressing/EDFFormat.h"
 
+#include "support/EDFReference.h"
+
 namespace {
 
 struct Check {
@@ -124,31 +126,7 @@ TEST(EDFValidate, DisplacedFieldStopsTheCheck) {
     EXPECT_NE(format.Validate("55"), EDF_OK);
 }
 
-// Validate's answer put together from the field operations, which take each
-// field through their own walk: the first error up to each field, the
-// literals, then the end of the address.
-EDF_RET ValidateByFields(const CEDFFormat& format, const std::string& address) {
-    const CString& layout = format.m_strLayout;
-    size_t position = 0;
-    int nField = 0;
-    for (int i = 0; i < layout.GetLength(); ++i) {
-        if (layout[i] == 'L') {
-            const char literal = layout[++i];
-            if (position >= address.size() || address[position] != literal) {
-                return EDF_LITERAL_MISMATCH;
-            }
-            ++position;
-        } else if (layout[i] == 'F') {
-            CString value;
-            const EDF_RET result = format.Field(address.c_str(), ++nField, value);
-            if (result != EDF_OK) {
-                return result;
-            }
-            position += static_cast<size_t>(value.GetLength());
-        }
-    }
-    return position == address.size() ? EDF_OK : EDF_EXTRA_CHARACTERS;
-}
+using testsupport::ValidateByFields;
 
 TEST(EDFValidate, AgreesWithTheFieldOperationsOnRandomAddresses) {
     // Each piece of format with the kind of text that fits it: a number of
