@@ -94,26 +94,22 @@ bool CPollProperties::UpdateFromStringList(CStringList* pList) {
     if (pList == nullptr) {
         return false;
     }
-    const int nLines = CountOwnLines(*pList);
-    if (nLines == 0) {
+    std::vector<OwnLine> lines;
+    if (!ReadOwnLines(*pList, lines)) {
         return false;
     }
+    const int nLines = static_cast<int>(lines.size());
     long long nCount = -1;
     std::vector<CPollListItem> items;
-    POSITION pos = pList->GetHeadPosition();
-    for (int i = 0; i < nLines; ++i) {
-        CString strField;
-        CString strValue;
-        if (!SplitLine(pList->GetNext(pos), strField, strValue)) {
-            return false;
-        }
-        if (strField == "Count") {
-            if (nCount >= 0 || !items.empty() || !ParseInteger(strValue, 0, nLines - 1, nCount)) {
+    for (const OwnLine& line : lines) {
+        if (line.strField == "Count") {
+            if (nCount >= 0 || !items.empty() ||
+                !ParseInteger(line.strValue, 0, nLines - 1, nCount)) {
                 return false;
             }
-        } else if (strField == "Item") {
+        } else if (line.strField == "Item") {
             CPollListItem item;
-            if (!ParseItem(strValue, item)) {
+            if (!ParseItem(line.strValue, item)) {
                 return false;
             }
             items.push_back(item);
@@ -128,9 +124,7 @@ bool CPollProperties::UpdateFromStringList(CStringList* pList) {
     for (const CPollListItem& item : items) {
         AddItem(item.m_dwBlockId, item.m_byNode);
     }
-    for (int i = 0; i < nLines; ++i) {
-        pList->RemoveHead();
-    }
+    RemoveHeadLines(*pList, nLines);
     return true;
 }
 

@@ -56,44 +56,53 @@ bool CQZProperties::UpdateFromStringList(CStringList* pList) {
     if (pList == nullptr) {
         return false;
     }
-    const int nLines = CountOwnLines(*pList);
-    if (nLines == 0) {
+    std::vector<OwnLine> lines;
+    if (!ReadOwnLines(*pList, lines)) {
         return false;
     }
     FieldList fields;
     DescribeFields(fields);
-    struct Pending {
-        const Field* pField;
-        CString strValue;
-    };
-    std::vector<Pending> pending;
-    POSITION pos = pList->GetHeadPosition();
-    for (int i = 0; i < nLines; ++i) {
-        CString strField;
-        CString strValue;
-        if (!SplitLine(pList->GetNext(pos), strField, strValue)) {
-            return false;
-        }
+    std::vector<const Field*> pending;
+    for (const OwnLine& line : lines) {
         const Field* pField = nullptr;
         for (const Field& field : fields) {
-            if (strField == field.pszName) {
+            if (line.strField == field.pszName) {
                 pField = &field;
                 break;
             }
         }
-        if (pField == nullptr || !pField->parse(strValue, false)) {
+        if (pField == nullptr || !pField->parse(line.strValue, false)) {
             return false;
         }
-        pending.push_back({pField, strValue});
+        pending.push_back(pField);
     }
     // Every line checked: only now does the record change.
-    for (const Pending& p : pending) {
-        p.pField->parse(p.strValue, true);
+    for (size_t i = 0; i < pending.size(); ++i) {
+        pending[i]->parse(lines[i].strValue, true);
     }
-    for (int i = 0; i < nLines; ++i) {
-        pList->RemoveHead();
+    RemoveHeadLines(*pList, static_cast<int>(lines.size()));
+    return true;
+}
+
+bool CQZProperties::ReadOwnLines(const CStringList& list, std::vector<OwnLine>& lines) const {
+    const int nLines = CountOwnLines(list);
+    if (nLines == 0) {
+        return false;
+    }
+    lines.resize(static_cast<size_t>(nLines));
+    POSITION pos = list.GetHeadPosition();
+    for (OwnLine& line : lines) {
+        if (!SplitLine(list.GetNext(pos), line.strField, line.strValue)) {
+            return false;
+        }
     }
     return true;
+}
+
+void CQZProperties::RemoveHeadLines(CStringList& list, int nLines) {
+    for (int i = 0; i < nLines; ++i) {
+        list.RemoveHead();
+    }
 }
 
 int CQZProperties::CountOwnLines(const CStringList& list) const {

@@ -71,6 +71,17 @@ protected:
     // Splits "Record.Field=Value" of this record into field and value.
     bool SplitLine(const CString& strLine, CString& strField, CString& strValue) const;
 
+    // One "Field=Value" line of this record.
+    struct OwnLine {
+        CString strField;
+        CString strValue;
+    };
+    // The record's own lines at the head of the list, split, without
+    // taking them off; false when there are none or one is malformed.
+    bool ReadOwnLines(const CStringList& list, std::vector<OwnLine>& lines) const;
+    // Takes nLines lines off the head of the list, once they have been used.
+    static void RemoveHeadLines(CStringList& list, int nLines);
+
     // An integer field within [nMin, nMax]; T may be an enumeration.
     template <class T>
     static Field IntegerField(const char* pszName, T& value, long long nMin, long long nMax) {
