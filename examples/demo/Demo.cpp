@@ -3,7 +3,8 @@
 // It loads a driver, gives it its properties (as name=value lines, and
 // through an archive), starts it, builds blocks from address texts,
 // transfers them, and prints each block's data and log line, the driver's
-// statistics and its comms log in hex.
+// statistics and its comms log in hex. It keeps two blocks in an archive
+// file and loads them back, as a host does between runs.
 //
 // By default the device is simulated in this process: the Modbus TCP slave
 // plug-in listens on a free loopback port and the Modbus TCP master plug-in
@@ -21,7 +22,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -303,6 +306,63 @@ bool ConfigureMaster(CProtocol& master, const Options& options, int port) {
     return ok;
 }
 
+// A host keeps its blocks between runs in an archive file: the blocks are
+// stored one after another behind their count, and come back as new blocks
+// with the same addresses, status and data. A block record holds no id: a
+// loaded block keeps the id it was built with.
+bool ArchiveBlocks(const std::vector<CComBlock*>& blocks) {
+    std::printf("== Blocks kept in an archive file\n");
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("kelvara-demo-blocks-" + std::to_string(std::random_device{}()) + ".arc");
+    bool ok = true;
+    try {
+        {
+            CFile file(path.c_str(), CFile::modeCreate | CFile::modeWrite);
+            if (!file.IsOpen()) {
+                std::printf("cannot create %s\n", path.c_str());
+                return false;
+            }
+            CArchive ar(&file, CArchive::store);
+            ar << static_cast<DWORD>(blocks.size());
+            for (CComBlock* pBlock : blocks) {
+                pBlock->Serialize(ar);
+            }
+            ar.Close();
+        }
+        std::printf("stored %zu blocks in %s (%llu bytes)\n", blocks.size(), path.c_str(),
+                    static_cast<unsigned long long>(std::filesystem::file_size(path)));
+
+        CFile file(path.c_str(), CFile::modeRead);
+        CArchive ar(&file, CArchive::load);
+        DWORD count = 0;
+        ar >> count;
+        ok = count == blocks.size();
+        for (DWORD i = 0; ok && i < count; ++i) {
+            CComBlock loaded;
+            loaded.Serialize(ar);
+            CComBlock& original = *blocks[i];
+            const char* pszAddress = loaded.GetFirstAddress()->m_strAddress.GetString();
+            std::printf("block %lu loaded as block %lu: ",
+                        static_cast<unsigned long>(original.GetBlockId()),
+                        static_cast<unsigned long>(loaded.GetBlockId()));
+            PrintBlock(pszAddress, loaded);
+            ok = loaded.GetFirstAddress()->m_strAddress ==
+                     original.GetFirstAddress()->m_strAddress &&
+                 loaded.GetReadOrWrite() == original.GetReadOrWrite() &&
+                 BlockValues(loaded) == BlockValues(original);
+        }
+    } catch (CArchiveException& e) {
+        std::printf("the archive file is damaged: %s\n", e.what());
+        ok = false;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    std::printf("%s\n\n", ok ? "every block came back as it was stored"
+                             : "a block did not come back as it was stored");
+    return ok;
+}
+
 // Reads and writes every kind of point, and shows what a refused request
 // and a bad address look like.
 bool ShowTransfers(CProtocol& master) {
@@ -311,7 +371,8 @@ bool ShowTransfers(CProtocol& master) {
     ok = IsGood(Transfer(master, "IR:0", 5)) && ok;
     ok = IsGood(Transfer(master, "CO:0", 8)) && ok;
     const std::vector<int> values = {12345, 42, 7};
-    ok = IsGood(Transfer(master, "HR:20", 3, &values)) && ok;
+    auto written = Transfer(master, "HR:20", 3, &values);
+    ok = IsGood(written) && ok;
     auto readBack = Transfer(master, "HR:20", 3);
     ok = IsGood(readBack) && BlockValues(*readBack) == values && ok;
     const std::vector<int> coil = {1};
@@ -321,6 +382,9 @@ bool ShowTransfers(CProtocol& master) {
     ok = refused && !refused->IsBlockGood() && ok;
     ok = !MakeBlock(master, "XY:1", 1) && ok;
     std::printf("\n");
+    if (written && readBack) {
+        ok = ArchiveBlocks({written.get(), readBack.get()}) && ok;
+    }
     return ok;
 }
 
