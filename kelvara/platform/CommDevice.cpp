@@ -19,9 +19,19 @@ constexpr std::uint32_t kMaxTimeout = 0xFFFFFFFFu;
 // A point in time that a read or write may not pass; none means no limit.
 class Deadline {
 public:
+    // A limit beyond what the clock can count (multiplier x bytes +
+    // constant of the time-out record reaches 2^64 ms) is the clock's last
+    // point in time: as good as none, without overflowing on the way.
     static Deadline After(std::uint64_t nMilliseconds) {
+        const Clock::time_point now = Clock::now();
+        const auto room =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - now);
         Deadline d;
-        d.m_at = Clock::now() + std::chrono::milliseconds(nMilliseconds);
+        if (room.count() <= 0 || nMilliseconds >= static_cast<std::uint64_t>(room.count())) {
+            d.m_at = Clock::time_point::max();
+        } else {
+            d.m_at = now + std::chrono::milliseconds(static_cast<std::int64_t>(nMilliseconds));
+        }
         return d;
     }
     static Deadline Never() { return Deadline(); }
@@ -105,7 +115,7 @@ CommDevice::CommDevice(std::unique_ptr<SerialLine> pLine) : m_pLine(std::move(pL
 CommDevice::~CommDevice() = default;
 
 bool CommDevice::Usable() {
-    return m_pLine ? true : Refuse(EBADF);
+    return m_pLine ? true : Refuse(DeviceNotOpenError());
 }
 
 bool CommDevice::SetEventMask(std::uint32_t dwMask) {
@@ -471,6 +481,10 @@ bool CommDevice::Close() {
 
 bool IsTimeoutError(int nError) {
     return nError == ETIMEDOUT;
+}
+
+int DeviceNotOpenError() {
+    return EBADF;
 }
 
 }  // namespace kelvara::platform

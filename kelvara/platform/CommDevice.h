@@ -64,8 +64,9 @@ struct CommSettings {
 // limit" (all three 0: the read waits for all its bytes). An interval of
 // 0xFFFFFFFF with both totals 0 returns at once with what is there. A write
 // returns when all bytes have gone or dwWriteTotalMultiplier * bytes +
-// dwWriteTotalConstant has passed (both 0: no limit). Running out of time is
-// not a failure: the call succeeds with the bytes that moved.
+// dwWriteTotalConstant has passed (both 0: no limit). A total longer than
+// the clock can count (about 292 years) is no limit either. Running out of
+// time is not a failure: the call succeeds with the bytes that moved.
 using CommTimeouts = LineTimeouts;
 
 // The event mask bit of a received character.
@@ -163,5 +164,8 @@ private:
 
 // Whether a failed read or write ran out of time rather than failing.
 bool IsTimeoutError(int nError);
+
+// The error of a call on a device that is not open (or no longer is).
+int DeviceNotOpenError();
 
 }  // namespace kelvara::platform

@@ -159,10 +159,15 @@ WaitResult PollFor(int fd, short nEvents, int nTimeoutMs) {
 
 class TermiosSerialLine final : public SerialLine {
 public:
-    explicit TermiosSerialLine(int fd) : m_fd(fd) {}
+    // bExclusive: the line set the terminal's exclusive mode and clears it
+    // again when it lets go.
+    TermiosSerialLine(int fd, bool bExclusive) : m_fd(fd), m_bExclusive(bExclusive) {}
     ~TermiosSerialLine() override {
         if (m_fd >= 0) {
+            const int nSaved = errno;
+            ReleaseExclusive();
             ::close(m_fd);
+            errno = nSaved;
         }
     }
     TermiosSerialLine(const TermiosSerialLine&) = delete;
@@ -348,6 +353,7 @@ public:
             errno = EBADF;
             return false;
         }
+        ReleaseExclusive();
         const int fd = m_fd;
         m_fd = -1;
         // The descriptor is gone even when close() reports an error.
@@ -355,6 +361,17 @@ public:
     }
 
 private:
+    // Exclusive mode belongs to the terminal, not to the descriptor: left
+    // set, it would outlive this line wherever another descriptor keeps the
+    // terminal open (the other end of a pseudo-terminal, a process that had
+    // it open already) and lock every later opener out with EBUSY.
+    void ReleaseExclusive() {
+        if (m_bExclusive) {
+            m_bExclusive = false;
+            ::ioctl(m_fd, TIOCNXCL);
+        }
+    }
+
     bool Usable() const {
         if (m_fd < 0) {
             errno = EBADF;
@@ -364,11 +381,17 @@ private:
     }
 
     int m_fd;
+    bool m_bExclusive;
     std::uint32_t m_dwEventMask = 0;
     std::uint32_t m_dwInputQueue = 0;
     std::uint32_t m_dwOutputQueue = 0;
     LineTimeouts m_timeouts;
 };
+
+bool IsExclusive(int fd) {
+    int nExclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &nExclusive) == 0 && nExclusive != 0;
+}
 
 }  // namespace
 
@@ -396,13 +419,15 @@ std::unique_ptr<SerialLine> OpenSystemSerialLine(const std::string& strDevice) {
     if (!::isatty(fd)) {
         return fail(ENOTTY);
     }
-    // TIOCEXCL keeps other processes out, but not root; the lock keeps out
-    // every other opener that asks for exclusive use, root or not.
-    ::ioctl(fd, TIOCEXCL);
+    // The lock keeps out every other opener that asks for exclusive use,
+    // root or not; a device someone else holds is left exactly as it was.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         return fail(errno == EWOULDBLOCK ? EBUSY : errno);
     }
-    return std::make_unique<TermiosSerialLine>(fd);
+    // Exclusive mode keeps out every other process but root. Where it was
+    // set already (root opening a terminal that another program holds), it
+    // is that program's to clear.
+    return std::make_unique<TermiosSerialLine>(fd, !IsExclusive(fd) && ::ioctl(fd, TIOCEXCL) == 0);
 }
 
 }  // namespace kelvara::platform

@@ -1,7 +1,5 @@
 #include "kelvara/transport/serial/ComPort.h"
 
-#include <cerrno>
-
 #include "kelvara/buffer/Combuf.h"
 #include "kelvara/framework/Ui.h"
 #include "kelvara/platform/CommDevice.h"
@@ -117,7 +115,7 @@ CommTimeouts PortTimeouts(DWORD dwReadTimeout) {
 
 CComPort::CComPort(const CPortProperties* pPortProperties, const CFlowProperties* pFlowProperties,
                    const CTimingProperties* pTimingProperties, CProtocol* pProtocol)
-    : CComObject(pPortProperties->m_wPortNumber, pProtocol),
+    : CComObject(pPortProperties ? pPortProperties->m_wPortNumber : 0, pProtocol),
       m_pPortProperties(pPortProperties),
       m_pFlowProperties(pFlowProperties),
       m_pTimingProperties(pTimingProperties) {}
@@ -130,6 +128,10 @@ void CComPort::AssertValid() const {}
 
 DWORD CComPort::Open() {
     m_bConnected.store(0, std::memory_order_relaxed);
+    if (m_pPortProperties == nullptr) {
+        // No system call failed: there is no reason of the system to log.
+        return SE_COM_OPEN_FAILED;
+    }
     m_strDevicePath.Format("\\\\.\\COM%d", static_cast<int>(m_pPortProperties->m_wPortNumber));
     // A device left open by an earlier Open would otherwise lock this one out.
     m_hComm.reset();
@@ -149,6 +151,9 @@ DWORD CComPort::Open() {
 // ---------------------------------------------------------------- Init
 
 DWORD CComPort::Init() {
+    if (m_pPortProperties == nullptr || m_pFlowProperties == nullptr) {
+        return SE_COM_INIT_FAILED;
+    }
     SetInitialTimeouts();
     if (!ApplyLineSettings()) {
         OutputSystemMessage();
@@ -161,19 +166,26 @@ DWORD CComPort::Init() {
     return SE_NO_ERROR;
 }
 
+// Like a failed call, a missing timing record leaves the time-outs as they
+// were; Init goes on either way.
 bool CComPort::SetInitialTimeouts() {
-    return m_hComm && m_hComm->SetTimeouts(PortTimeouts(m_pTimingProperties->m_dwTimeout));
+    return m_hComm && m_pTimingProperties &&
+           m_hComm->SetTimeouts(PortTimeouts(m_pTimingProperties->m_dwTimeout));
+}
+
+bool CComPort::HasDevice() const {
+    if (!m_hComm) {
+        kelvara::platform::SetLastSystemError(kelvara::platform::DeviceNotOpenError());
+        return false;
+    }
+    return true;
 }
 
 // Reads the settings in force, changes those the records decide and leaves
 // the rest as read.
 bool CComPort::ApplyLineSettings() {
     CommSettings s;
-    if (!m_hComm) {
-        kelvara::platform::SetLastSystemError(EBADF);
-        return false;
-    }
-    if (!m_hComm->GetSettings(&s)) {
+    if (!HasDevice() || !m_hComm->GetSettings(&s)) {
         return false;
     }
     s.dwBaudRate = SupportedBaudRate(m_pPortProperties->m_dwBaudRate);
@@ -291,7 +303,7 @@ DWORD CComPort::Clear() {
 
 DWORD CComPort::Hangup() {
     Clear();
-    if (m_pFlowProperties->m_bFlowControlEnabled &&
+    if (m_pFlowProperties && m_pFlowProperties->m_bFlowControlEnabled &&
         GetControlLineState(COMPORT_CLEAR_RTS) != SE_NO_ERROR) {
         return SE_COM_HANGUP_FAILED;
     }
@@ -302,10 +314,7 @@ DWORD CComPort::Hangup() {
 
 DWORD CComPort::GetControlLineState(DWORD dwFunction) {
     CommSettings s;
-    if (!m_hComm) {
-        kelvara::platform::SetLastSystemError(EBADF);
-    }
-    if (!m_hComm || !m_hComm->GetSettings(&s)) {
+    if (!HasDevice() || !m_hComm->GetSettings(&s)) {
         OutputSystemMessage();
         return SE_COM_CONTROL_LINE_FAILED;
     }
@@ -325,10 +334,7 @@ DWORD CComPort::Close() {
     }
     GetControlLineState(COMPORT_CLEAR_DTR);
     PurgeBothDirections();
-    if (!m_hComm) {
-        kelvara::platform::SetLastSystemError(EBADF);
-    }
-    const bool bClosed = m_hComm && m_hComm->Close();
+    const bool bClosed = HasDevice() && m_hComm->Close();
     if (!bClosed) {
         OutputSystemMessage();
     }
@@ -473,6 +479,11 @@ void CheckDtrControl(SettingsReport& r, LONG nRecord, DtrControl line) {
 }  // namespace
 
 BOOL CComPort::ConfirmPortSettings() {
+    if (m_pPortProperties == nullptr || m_pFlowProperties == nullptr ||
+        m_pTimingProperties == nullptr) {
+        // Nothing to compare the line with: nothing is confirmed.
+        return 0;
+    }
     CommTimeouts timeouts;
     CommSettings line;
     if (m_hComm) {

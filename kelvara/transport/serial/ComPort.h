@@ -28,6 +28,16 @@
 // A read time-out of 0 in the timing record means no time-out, as on the
 // original system: the read waits until all its bytes have come or the line
 // fails.
+//
+// A null record pointer makes a port that cannot do what needs the record,
+// and says so without logging a system reason (no system call failed):
+// - without the port record, Open gives 1100 (and the port number is 0);
+// - without the port or flow record, Init gives 1102 and changes nothing;
+//   without the timing record it leaves the time-outs as they are and goes
+//   on;
+// - without the flow record, Hangup has no flow control to undo;
+// - without any of the three, ConfirmPortSettings confirms nothing: 0, and
+//   no message is shown.
 #pragma once
 
 #include <memory>
@@ -113,6 +123,8 @@ public:
 
 private:
     bool SetInitialTimeouts();
+    // Whether a device is open; if not, the last system error says so.
+    bool HasDevice() const;
     bool ApplyLineSettings();
     void PurgeBothDirections();
     DWORD ReadResult(bool bReadOk, DWORD dwRead, DWORD dwCount) const;

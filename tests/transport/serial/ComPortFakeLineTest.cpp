@@ -133,6 +133,30 @@ TEST_F(FakeLine, InitFailuresGive1102WithTheSystemReason) {
     com.Close();
 }
 
+TEST_F(FakeLine, Rs485ModeThatFailsForRealGives1102WithTheSystemReason) {
+    flow.m_RTSControl = CFlowProperties::RTS_TOGGLE;
+    CComPort com = MakePort();
+    ASSERT_EQ(com.Open(), 0u);
+    logged.clear();
+    // Not a device without RS-485 mode, which would fall back to raising
+    // RTS around each write: the device failed.
+    device->Fail(Call::SetRs485, EIO);
+    EXPECT_EQ(com.Init(), 1102u);
+    EXPECT_FALSE(device->m_bRs485);
+    EXPECT_EQ(logged, Events{SystemMessage(EIO)});
+
+    // Leaving RS-485 mode for another RTS control fails the same way.
+    ASSERT_EQ(com.Init(), 0u);
+    ASSERT_TRUE(device->m_bRs485);
+    flow.m_RTSControl = CFlowProperties::RTS_ENABLE;
+    logged.clear();
+    device->Fail(Call::SetRs485, EPERM);
+    EXPECT_EQ(com.Init(), 1102u);
+    EXPECT_TRUE(device->m_bRs485);
+    EXPECT_EQ(logged, Events{SystemMessage(EPERM)});
+    com.Close();
+}
+
 TEST_F(FakeLine, ALineWithoutModemLinesTakesTheSettingsButNotTheLineFunctions) {
     device->m_bHasModemLines = false;
     CComPort com = MakePort();
@@ -271,6 +295,59 @@ TEST_F(FakeLine, ReadFailuresGiveTheirCodes) {
     com.Close();
 }
 
+TEST_F(FakeLine, AFailedWaitForInputEndsTheReadWithTheBytesThatCame) {
+    CComPort com = MakePort();
+    ASSERT_EQ(com.Open(), 0u);
+    ASSERT_EQ(com.Init(), 0u);
+    CCombuf reply;
+    device->Receive({1, 2});
+    device->Fail(Call::WaitReadable, EIO, 1);  // the wait for the other two
+    EXPECT_EQ(com.Read(&reply, 4, &stats), 1106u);
+    EXPECT_EQ(stats.GetTotalBytesIn(), 2u);
+    EXPECT_EQ(CommsLog(), Events{"RX01 02 00 00 "});
+    // A wait that the system ends as timed out is a time-out.
+    device->Fail(Call::WaitReadable, ETIMEDOUT);
+    EXPECT_EQ(com.Read(&reply, 4, &stats), 2001u);
+    EXPECT_EQ(stats.GetTotalBytesIn(), 2u);
+    EXPECT_TRUE(logged.empty()) << "reads log no system message";
+    com.Close();
+}
+
+TEST_F(FakeLine, ErrorCountsThatCannotBeReadLeaveTheReadToItsBytes) {
+    CComPort com = MakePort();
+    ASSERT_EQ(com.Open(), 0u);
+    ASSERT_EQ(com.Init(), 0u);  // aborts on receive errors
+    CCombuf reply;
+    device->Fail(Call::GetErrorCounts, EIO, 0, -1);
+    device->Receive({1, 2, 3, 4, 5});
+    EXPECT_EQ(com.Read(&reply, 4, &stats), 0u);
+    EXPECT_EQ(com.Read(&reply, 4, &stats), 2001u);
+    EXPECT_EQ(stats.GetTotalBytesIn(), 5u);
+    EXPECT_GE(device->CallCount(Call::GetErrorCounts), 4) << "asked on every read";
+    EXPECT_TRUE(logged.empty());
+
+    // A device that failed to answer still counts: once it answers again,
+    // a receive error aborts the read.
+    device->Heal(Call::GetErrorCounts);
+    device->Receive({6, 7});
+    device->AddLineErrors({1, 0, 0, 0, 0});
+    EXPECT_EQ(com.Read(&reply, 2, &stats), 1106u);
+    EXPECT_EQ(stats.GetTotalBytesIn(), 7u);
+
+    // A device without counters is not asked again, and its errors go
+    // unnoticed.
+    device->Fail(Call::GetErrorCounts, ENOTTY);
+    device->Receive({8});
+    EXPECT_EQ(com.Read(&reply, 1, &stats), 0u);
+    const int nAsked = device->CallCount(Call::GetErrorCounts);
+    device->Receive({9});
+    device->AddLineErrors({0, 0, 1, 0, 0});
+    EXPECT_EQ(com.Read(&reply, 1, &stats), 0u);
+    EXPECT_EQ(device->CallCount(Call::GetErrorCounts), nAsked);
+    EXPECT_TRUE(logged.empty());
+    com.Close();
+}
+
 TEST_F(FakeLine, PollChangesTheTimeoutOnlyWhenItDiffers) {
     timing.m_dwTimeout = 500;
     CComPort com = MakePort();
@@ -340,6 +417,49 @@ TEST_F(FakeLine, CloseDropsDtrAndReleasesTheDeviceEvenWhenItFails) {
     EXPECT_FALSE(device->m_bOpen);
     EXPECT_EQ(com.Open(), 0u) << "nothing is left holding the device";
     com.Close();
+}
+
+TEST_F(FakeLine, APortWithoutItsRecordsFailsWithItsCodesAndLogsNothing) {
+    CComPort none(nullptr, nullptr, nullptr, &protocol);
+    EXPECT_EQ(none.GetPortNumber(), 0);
+    EXPECT_EQ(none.Open(), 1100u);
+    EXPECT_EQ(device->CallCount(Call::Open), 0);
+    EXPECT_FALSE(none.IsConnected());
+    EXPECT_EQ(none.Init(), 1102u);
+    EXPECT_EQ(none.Hangup(), 0u);
+    EXPECT_EQ(none.ConfirmPortSettings(), 0);
+    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(shown.empty());
+
+    // The port record alone opens the line; Init and the confirmation need
+    // the flow record too, and Hangup has no flow control to undo.
+    port.m_dwBaudRate = 19200;
+    CComPort portOnly(&port, nullptr, nullptr, &protocol);
+    EXPECT_EQ(portOnly.GetPortNumber(), serialtest::kPort);
+    ASSERT_EQ(portOnly.Open(), 0u);
+    ASSERT_EQ(portOnly.GetControlLineState(COMPORT_SET_RTS), 0u);
+    EXPECT_EQ(portOnly.Init(), 1102u);
+    EXPECT_EQ(device->CallCount(Call::SetAttributes), 0) << "the line is left as it was";
+    EXPECT_EQ(device->CallCount(Call::SetTimeouts), 0);
+    device->m_events.clear();
+    EXPECT_EQ(portOnly.Hangup(), 0u);
+    EXPECT_EQ(device->m_events, (Events{"flush in", "flush out"})) << "RTS stays up";
+    EXPECT_EQ(portOnly.ConfirmPortSettings(), 0);
+    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(portOnly.Close(), 0u);
+
+    // Without the timing record Init applies the line settings and leaves
+    // the time-outs as they were.
+    CComPort noTiming(&port, &flow, nullptr, &protocol);
+    ASSERT_EQ(noTiming.Open(), 0u);
+    EXPECT_EQ(noTiming.Init(), 0u);
+    EXPECT_EQ(device->m_attributes.dwBaudRate, 19200u);
+    EXPECT_EQ(device->CallCount(Call::SetTimeouts), 0);
+    EXPECT_EQ(noTiming.ConfirmPortSettings(), 0);
+    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(noTiming.Close(), 0u);
 }
 
 }  // namespace

@@ -240,6 +240,49 @@ TEST_F(Pty, ADeviceIsOpenedByOnePortAtATime) {
     second.Close();
 }
 
+// Whether the terminal is in exclusive mode; any descriptor of it can tell.
+bool Exclusive(int fd) {
+    int nExclusive = 0;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &nExclusive), 0);
+    return nExclusive != 0;
+}
+
+// The pair keeps its own descriptor on the device, as a peer would, so the
+// terminal outlives each port's descriptor.
+TEST_F(Pty, ExclusiveModeLastsExactlyAsLongAsThePortHoldsTheDevice) {
+    ASSERT_FALSE(Exclusive(pty.Slave()));
+    {
+        CComPort first = MakePort();
+        CComPort second = MakePort();
+        ASSERT_EQ(first.Open(), 0u);
+        EXPECT_TRUE(Exclusive(pty.Slave()));
+        EXPECT_EQ(second.Open(), 1100u);
+        EXPECT_TRUE(Exclusive(pty.Slave())) << "a refused opener leaves it to the holder";
+        EXPECT_EQ(first.Close(), 0u);
+        EXPECT_FALSE(Exclusive(pty.Slave()));
+        ASSERT_EQ(second.Open(), 0u);
+        EXPECT_TRUE(Exclusive(pty.Slave()));
+        ASSERT_EQ(second.Open(), 0u) << "opening again releases the first device";
+        EXPECT_TRUE(Exclusive(pty.Slave()));
+    }  // second is destroyed without Close
+    EXPECT_FALSE(Exclusive(pty.Slave()));
+}
+
+TEST_F(Pty, ExclusiveModeThatAnotherHolderSetIsLeftToIt) {
+    ASSERT_EQ(ioctl(pty.Slave(), TIOCEXCL), 0);
+    CComPort com = MakePort();
+    if (geteuid() == 0) {
+        // Exclusive mode does not keep root out.
+        ASSERT_EQ(com.Open(), 0u);
+        EXPECT_EQ(com.Close(), 0u);
+    } else {
+        EXPECT_EQ(com.Open(), 1100u);
+        EXPECT_EQ(logged.back(), SystemMessage(EBUSY));
+    }
+    EXPECT_TRUE(Exclusive(pty.Slave()));
+    ioctl(pty.Slave(), TIOCNXCL);
+}
+
 std::size_t OpenDescriptors() {
     std::size_t n = 0;
     for ([[maybe_unused]] const auto& entry :
