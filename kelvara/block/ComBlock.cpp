@@ -22,15 +22,14 @@ void CopyBytes(CByteArray& to, const CByteArray& from) {
 }
 
 // Reads a 32-bit length followed by that many bytes; a length beyond what
-// is left in the archive is a damaged record.
+// is left in the archive, or beyond what an array can hold, is a damaged
+// record and fails before the array is touched.
 void ReadSizedBytes(CArchive& ar, CByteArray& to) {
-    DWORD n = 0;
-    ar >> n;
-    if (n > ar.GetBytesLeft()) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    to.SetSize(static_cast<int>(n));
-    ar.ReadExact(to.GetData(), n);
+    DWORD dwLength = 0;
+    ar >> dwLength;
+    const int n = ar.CheckLoadCount(dwLength, 1);
+    to.SetSize(n);
+    ar.ReadExact(to.GetData(), static_cast<UINT>(n));
 }
 
 void WriteSizedBytes(CArchive& ar, const CByteArray& from) {
@@ -266,11 +265,12 @@ DWORD CComBlock::GetExtractionElementSize() {
     return std::max<DWORD>(size, 1);
 }
 
-bool CComBlock::RefusesByteRange(int nFirst, int nLast) {
+bool CComBlock::RefusesRange(LONGLONG nFirst, LONGLONG nLast, LONGLONG nLimit) {
     // Negative indexes and a first index beyond last + 1 are caller errors;
-    // they are refused like indexes past the data.
-    return m_Data.IsEmpty() || m_bBad || nFirst < 0 || nLast < 0 || nFirst >= m_Data.GetSize() ||
-           nLast >= m_Data.GetSize() || nFirst > nLast + 1;
+    // they are refused like indexes past the data. The indexes come from
+    // 32-bit arguments, so nothing here can overflow 64 bits.
+    return m_Data.IsEmpty() || m_bBad || nFirst < 0 || nLast < 0 || nFirst >= nLimit ||
+           nLast >= nLimit || nFirst > nLast + 1;
 }
 
 int CComBlock::GetBlockElement(DWORD dwIndex, CByteArray& rOut) {
@@ -287,49 +287,53 @@ int CComBlock::GetBlockElement(DWORD dwIndex, CByteArray& rOut) {
     return 1;
 }
 
+// The ranges below are walked with 64-bit indexes: a last bit of INT_MAX is
+// a valid bit of a large block, and last + 1 must not wrap.
+
 int CComBlock::GetBlockSegment(int nFirst, int nLast, CByteArray& rOut) {
-    if (RefusesByteRange(nFirst, nLast)) {
+    if (RefusesRange(nFirst, nLast, m_Data.GetSize())) {
         return 0;
     }
-    rOut.SetSize(nLast - nFirst + 1);
-    std::copy(m_Data.begin() + nFirst, m_Data.begin() + nLast + 1, rOut.begin());
+    const LONGLONG nCount = static_cast<LONGLONG>(nLast) - nFirst + 1;
+    rOut.SetSize(static_cast<int>(nCount));
+    const auto first = m_Data.begin() + nFirst;
+    std::copy(first, first + static_cast<std::ptrdiff_t>(nCount), rOut.begin());
     return 1;
 }
 
 int CComBlock::GetBlockBitSegment(int nFirst, int nLast, CByteArray& rOut) {
-    if (RefusesByteRange(nFirst, nLast)) {
+    if (RefusesRange(nFirst, nLast, m_Data.GetSize())) {
         return 0;
     }
-    BitPacker packer(rOut, static_cast<ULONGLONG>(nLast - nFirst + 1));
-    for (int i = nFirst; i <= nLast; ++i) {
-        packer.Put(m_Data[i]);
+    BitPacker packer(rOut, static_cast<ULONGLONG>(static_cast<LONGLONG>(nLast) - nFirst + 1));
+    for (LONGLONG i = nFirst; i <= nLast; ++i) {
+        packer.Put(m_Data[static_cast<int>(i)]);
     }
     return 1;
 }
 
 int CComBlock::GetBlockPackedBitSegment(int nFirstBit, int nLastBit, CByteArray& rOut) {
-    const LONGLONG nBits = 8LL * m_Data.GetSize();
-    if (m_Data.IsEmpty() || m_bBad || nFirstBit < 0 || nLastBit < 0 || nFirstBit >= nBits ||
-        nLastBit >= nBits || nFirstBit > nLastBit + 1) {
+    if (RefusesRange(nFirstBit, nLastBit, 8LL * m_Data.GetSize())) {
         return 0;
     }
-    BitPacker packer(rOut, static_cast<ULONGLONG>(nLastBit - nFirstBit + 1));
-    for (int b = nFirstBit; b <= nLastBit; ++b) {
-        packer.Put(GetBit(b % 8, m_Data[b / 8]));
+    BitPacker packer(rOut, static_cast<ULONGLONG>(static_cast<LONGLONG>(nLastBit) - nFirstBit + 1));
+    for (LONGLONG b = nFirstBit; b <= nLastBit; ++b) {
+        packer.Put(GetBit(static_cast<int>(b % 8), m_Data[static_cast<int>(b / 8)]));
     }
     return 1;
 }
 
 int CComBlock::GetBlockNibbleSegment(int nFirst, int nLast, CByteArray& rOut) {
-    if (RefusesByteRange(nFirst, nLast)) {
+    if (RefusesRange(nFirst, nLast, m_Data.GetSize())) {
         return 0;
     }
     // A nibble is four bits; packing them bit by bit keeps every position
     // rule of the bit packings.
-    BitPacker packer(rOut, 4ULL * static_cast<ULONGLONG>(nLast - nFirst + 1));
-    for (int i = nFirst; i <= nLast; ++i) {
+    BitPacker packer(rOut,
+                     4ULL * static_cast<ULONGLONG>(static_cast<LONGLONG>(nLast) - nFirst + 1));
+    for (LONGLONG i = nFirst; i <= nLast; ++i) {
         for (int bit = 0; bit < 4; ++bit) {
-            packer.Put(GetBit(bit, m_Data[i]));
+            packer.Put(GetBit(bit, m_Data[static_cast<int>(i)]));
         }
     }
     return 1;
@@ -410,12 +414,10 @@ void CComBlock::Serialize(CArchive& ar) {
     m_DeviceLocation.Serialize(ar);
     ar >> m_nStringLength >> m_nBitOffset >> m_nPLCDeviceType >> m_bTableAddressed;
     ReadSizedBytes(ar, m_Data);
-    DWORD nPairs = 0;
-    ar >> nPairs;
-    if (nPairs > ar.GetBytesLeft() / kPairRecordSize) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    for (DWORD i = 0; i < nPairs; ++i) {
+    DWORD dwPairs = 0;
+    ar >> dwPairs;
+    const int nPairs = ar.CheckLoadCount(dwPairs, kPairRecordSize);
+    for (int i = 0; i < nPairs; ++i) {
         LONG nSecond = 0;
         LONG nFirst = 0;
         ar >> nSecond >> nFirst;

@@ -106,7 +106,10 @@ public:
 
     // Offset pairs. The block owns the records it holds.
     void AddNewOffsetPair(int nFirstOffset, int nSecondOffset);
-    // Takes over the records of the list (not copies of them).
+    // Appends the records of the list themselves, not copies: the block
+    // takes ownership of them and deletes them when it is destroyed. The
+    // caller must not delete them, nor give them to another block. The
+    // list itself is left holding the same pointers.
     void AddOffsetPairs(BitOffsetMappingList* pPairs);
     // The next pair and 1; after the last pair (-1, -1) and 0, and the walk
     // starts again at the first pair.
@@ -156,7 +159,9 @@ private:
     // an unknown unit, its block type.
     DWORD GetSizeFromBaseUnit();
     DWORD GetExtractionElementSize();
-    bool RefusesByteRange(int nFirst, int nLast);
+    // Whether [nFirst, nLast] is refused for a block whose indexes run
+    // below nLimit (bytes or bits).
+    bool RefusesRange(LONGLONG nFirst, LONGLONG nLast, LONGLONG nLimit);
     void ClearForTransfer();
 
     DWORD m_dwBlockId;

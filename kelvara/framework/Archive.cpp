@@ -1,6 +1,7 @@
 #include "kelvara/framework/Archive.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "kelvara/framework/DateTime.h"
@@ -183,6 +184,16 @@ DWORD CArchive::ReadCount() {
     return dwCount;
 }
 
+int CArchive::CheckLoadCount(DWORD nCount, ULONGLONG nMinBytesEach) const {
+    if (nMinBytesEach != 0 && nCount > GetBytesLeft() / nMinBytesEach) {
+        CArchiveException::Throw(CArchiveException::endOfFile);
+    }
+    if (nCount > static_cast<DWORD>(INT_MAX)) {
+        CArchiveException::Throw(CArchiveException::generic);
+    }
+    return static_cast<int>(nCount);
+}
+
 void CArchive::WriteString(const char* psz, DWORD nLength) {
     if (nLength < 255) {
         *this << static_cast<BYTE>(nLength);
@@ -210,10 +221,8 @@ void CArchive::ReadString(CString& str) {
             *this >> nLength;
         }
     }
-    if (nLength > GetBytesLeft()) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    std::string text(nLength, '\0');
+    const int nChars = CheckLoadCount(nLength, 1);
+    std::string text(static_cast<size_t>(nChars), '\0');
     ReadExact(text.data(), nLength);
     str = CString(std::move(text));
 }

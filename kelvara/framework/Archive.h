@@ -75,6 +75,11 @@ public:
 
     void WriteCount(DWORD dwCount);
     DWORD ReadCount();
+    // A count or length read from a record, checked before anything is
+    // sized by it: throws endOfFile when nCount items of at least
+    // nMinBytesEach bytes each cannot be in the bytes left, and generic when
+    // it is above INT_MAX (no array, list or string can hold that many).
+    int CheckLoadCount(DWORD nCount, ULONGLONG nMinBytesEach) const;
 
     void WriteString(const char* psz, DWORD nLength);
     void ReadString(CString& str);

@@ -3,7 +3,10 @@
 //
 // An index outside the array is a caller's mistake; it never touches memory
 // outside the array: GetAt gives a default value, SetAt does nothing, and
-// ElementAt / operator[] give a scratch element that belongs to no index.
+// ElementAt / operator[] give a scratch element that belongs to no index
+// (reset to the default value at each such access). The const accessors
+// write nothing, so any number of threads may read one array at once: out
+// of range they give a shared, read-only default value.
 #pragma once
 
 #include <algorithm>
@@ -51,11 +54,7 @@ public:
         return m_scratch;
     }
     const TYPE& ElementAt(int nIndex) const {
-        if (IsValidIndex(nIndex)) {
-            return m_data[Index(nIndex)];
-        }
-        m_scratch = TYPE();
-        return m_scratch;
+        return IsValidIndex(nIndex) ? m_data[Index(nIndex)] : DefaultValue();
     }
     TYPE& operator[](int nIndex) { return ElementAt(nIndex); }
     const TYPE& operator[](int nIndex) const { return ElementAt(nIndex); }
@@ -131,11 +130,15 @@ public:
 
 protected:
     static size_t Index(int n) { return static_cast<size_t>(n); }
+    static const TYPE& DefaultValue() {
+        static const TYPE value{};
+        return value;
+    }
 
     std::vector<TYPE> m_data;
 
 private:
-    mutable TYPE m_scratch{};
+    TYPE m_scratch{};
 };
 
 class CByteArray : public CArray<BYTE, BYTE> {

@@ -4,8 +4,9 @@
 #include "kelvara/framework/Array.h"
 #include "kelvara/framework/List.h"
 
-// Every loader checks a claimed count against the bytes left in the file
-// before it allocates, so a damaged count fails at once.
+// Every loader checks a claimed count against the bytes left in the file,
+// and against the largest count an array or list can hold, before it
+// allocates, so a damaged count fails at once.
 
 namespace {
 
@@ -19,13 +20,10 @@ void SerializeScalars(ARRAY& array, CArchive& ar) {
         }
         return;
     }
-    const DWORD nCount = ar.ReadCount();
-    if (nCount > ar.GetBytesLeft() / sizeof(Element)) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    array.SetSize(static_cast<int>(nCount));
-    for (DWORD i = 0; i < nCount; ++i) {
-        ar >> array[static_cast<int>(i)];
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), sizeof(Element));
+    array.SetSize(nCount);
+    for (int i = 0; i < nCount; ++i) {
+        ar >> array[i];
     }
 }
 
@@ -37,12 +35,9 @@ void CByteArray::Serialize(CArchive& ar) {
         ar.Write(GetData(), static_cast<UINT>(GetSize()));
         return;
     }
-    const DWORD nCount = ar.ReadCount();
-    if (nCount > ar.GetBytesLeft()) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    SetSize(static_cast<int>(nCount));
-    ar.ReadExact(GetData(), nCount);
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), 1);
+    SetSize(nCount);
+    ar.ReadExact(GetData(), static_cast<UINT>(nCount));
 }
 
 void CWordArray::Serialize(CArchive& ar) {
@@ -61,13 +56,10 @@ void CStringArray::Serialize(CArchive& ar) {
         }
         return;
     }
-    const DWORD nCount = ar.ReadCount();
     // Every string takes at least its one length byte.
-    if (nCount > ar.GetBytesLeft()) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), 1);
     RemoveAll();
-    for (DWORD i = 0; i < nCount; ++i) {
+    for (int i = 0; i < nCount; ++i) {
         CString s;
         ar >> s;
         Add(s);
@@ -82,13 +74,10 @@ void CObArray::Serialize(CArchive& ar) {
         }
         return;
     }
-    const DWORD nCount = ar.ReadCount();
     // Every object takes at least its two tag bytes.
-    if (nCount > ar.GetBytesLeft() / 2) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), 2);
     RemoveAll();
-    for (DWORD i = 0; i < nCount; ++i) {
+    for (int i = 0; i < nCount; ++i) {
         CObject* p = nullptr;
         ar >> p;
         Add(p);
@@ -103,11 +92,8 @@ void CStringList::Serialize(CArchive& ar) {
         }
         return;
     }
-    const DWORD nCount = ar.ReadCount();
-    if (nCount > ar.GetBytesLeft()) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    for (DWORD i = 0; i < nCount; ++i) {
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), 1);
+    for (int i = 0; i < nCount; ++i) {
         CString s;
         ar >> s;
         AddTail(s);
@@ -122,11 +108,8 @@ void CObList::Serialize(CArchive& ar) {
         }
         return;
     }
-    const DWORD nCount = ar.ReadCount();
-    if (nCount > ar.GetBytesLeft() / 2) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    for (DWORD i = 0; i < nCount; ++i) {
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), 2);
+    for (int i = 0; i < nCount; ++i) {
         CObject* p = nullptr;
         ar >> p;
         AddTail(p);

@@ -159,6 +159,11 @@ void CMemFile::Write(const void* lpBuf, UINT nCount) {
         return;
     }
     GrowTo(m_nPosition + nCount);
+    if (m_nPosition > m_nFileSize) {
+        // After a seek past the end the gap becomes part of the file: zeros,
+        // not whatever the buffer held there before.
+        std::memset(m_lpBuffer + m_nFileSize, 0, m_nPosition - m_nFileSize);
+    }
     std::memcpy(m_lpBuffer + m_nPosition, lpBuf, nCount);
     m_nPosition += nCount;
     m_nFileSize = std::max(m_nFileSize, m_nPosition);

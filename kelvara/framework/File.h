@@ -48,6 +48,7 @@ private:
 // A file in memory: either its own growable buffer, or a caller's buffer
 // attached with Attach (grown only when nGrowBytes is nonzero, in which case
 // the file takes it over and frees it with free()).
+// A seek may go past the end; a write there fills the gap with zeros.
 class CMemFile : public CFile {
 public:
     explicit CMemFile(UINT nGrowBytes = 1024);

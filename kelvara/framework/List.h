@@ -2,7 +2,10 @@
 //
 // A POSITION stays valid until its element is removed. Head and tail of an
 // empty list, and a null POSITION, give a scratch element that belongs to no
-// node (the list's contents are never touched through it).
+// node (the list's contents are never touched through it), reset to the
+// default value at each such access. The const accessors write nothing, so
+// any number of threads may read one list at once: there they give a
+// shared, read-only default value.
 #pragma once
 
 #include <utility>
@@ -38,9 +41,9 @@ public:
     bool IsEmpty() const { return m_nCount == 0; }
 
     TYPE& GetHead() { return m_pNodeHead ? m_pNodeHead->data : Scratch(); }
-    const TYPE& GetHead() const { return m_pNodeHead ? m_pNodeHead->data : Scratch(); }
+    const TYPE& GetHead() const { return m_pNodeHead ? m_pNodeHead->data : DefaultValue(); }
     TYPE& GetTail() { return m_pNodeTail ? m_pNodeTail->data : Scratch(); }
-    const TYPE& GetTail() const { return m_pNodeTail ? m_pNodeTail->data : Scratch(); }
+    const TYPE& GetTail() const { return m_pNodeTail ? m_pNodeTail->data : DefaultValue(); }
 
     // Removes and returns the head (a default value when empty).
     TYPE RemoveHead() {
@@ -98,7 +101,7 @@ public:
     const TYPE& GetNext(POSITION& rPosition) const {
         CNode* p = FromPos(rPosition);
         rPosition = p ? ToPos(p->pNext) : nullptr;
-        return p ? p->data : Scratch();
+        return p ? p->data : DefaultValue();
     }
     TYPE& GetPrev(POSITION& rPosition) {
         CNode* p = FromPos(rPosition);
@@ -111,7 +114,7 @@ public:
     }
     const TYPE& GetAt(POSITION position) const {
         CNode* p = FromPos(position);
-        return p ? p->data : Scratch();
+        return p ? p->data : DefaultValue();
     }
     void SetAt(POSITION pos, ARG_TYPE newElement) {
         if (CNode* p = FromPos(pos)) {
@@ -157,9 +160,13 @@ public:
 private:
     static POSITION ToPos(CNode* p) { return reinterpret_cast<POSITION>(p); }
     static CNode* FromPos(POSITION pos) { return reinterpret_cast<CNode*>(pos); }
-    TYPE& Scratch() const {
+    TYPE& Scratch() {
         m_scratch = TYPE();
         return m_scratch;
+    }
+    static const TYPE& DefaultValue() {
+        static const TYPE value{};
+        return value;
     }
 
     POSITION InsertNode(CNode* pPrev, CNode* pNext, ARG_TYPE newElement) {
@@ -179,7 +186,7 @@ private:
     CNode* m_pNodeHead = nullptr;
     CNode* m_pNodeTail = nullptr;
     int m_nCount = 0;
-    mutable TYPE m_scratch{};
+    TYPE m_scratch{};
 };
 
 class CStringList : public CList<CString, const CString&> {

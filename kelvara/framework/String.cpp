@@ -15,9 +15,13 @@ int ClampIndex(int n, int size) {
     return n < 0 ? 0 : (n > size ? size : n);
 }
 
-void AppendFormatted(std::string& out, const char* pszFormat, va_list args) {
+// The text printf writes for the format and arguments; empty for a null
+// format or a format error. It is built in a string of its own, so the
+// arguments may point into any string, the one it is later stored in too.
+std::string Formatted(const char* pszFormat, va_list args) {
+    std::string out;
     if (!pszFormat) {
-        return;
+        return out;
     }
     char stackBuf[256];
     va_list copy;
@@ -25,16 +29,16 @@ void AppendFormatted(std::string& out, const char* pszFormat, va_list args) {
     const int needed = std::vsnprintf(stackBuf, sizeof stackBuf, pszFormat, copy);
     va_end(copy);
     if (needed < 0) {
-        return;
+        return out;
     }
     if (static_cast<size_t>(needed) < sizeof stackBuf) {
-        out.append(stackBuf, static_cast<size_t>(needed));
-        return;
+        out.assign(stackBuf, static_cast<size_t>(needed));
+        return out;
     }
-    const size_t oldSize = out.size();
-    out.resize(oldSize + static_cast<size_t>(needed) + 1);
-    std::vsnprintf(out.data() + oldSize, static_cast<size_t>(needed) + 1, pszFormat, args);
-    out.resize(oldSize + static_cast<size_t>(needed));
+    out.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(out.data(), static_cast<size_t>(needed) + 1, pszFormat, args);
+    out.resize(static_cast<size_t>(needed));
+    return out;
 }
 
 }  // namespace
@@ -276,15 +280,14 @@ void CString::Format(const char* pszFormat, ...) {
 }
 
 void CString::FormatV(const char* pszFormat, va_list args) {
-    std::string out;
-    AppendFormatted(out, pszFormat, args);
-    m_str.swap(out);
+    m_str = Formatted(pszFormat, args);
 }
 
 void CString::AppendFormat(const char* pszFormat, ...) {
     va_list args;
     va_start(args, pszFormat);
-    AppendFormatted(m_str, pszFormat, args);
+    // Formatted whole before this string changes: an argument may be its text.
+    m_str += Formatted(pszFormat, args);
     va_end(args);
 }
 

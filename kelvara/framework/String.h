@@ -91,6 +91,7 @@ public:
     int Delete(int nIndex, int nCount = 1);
 
     // printf-style formatting; the result grows to fit, whatever its length.
+    // An argument may be this string's own text.
     void Format(const char* pszFormat, ...) KELVARA_PRINTF_FORMAT(2, 3);
     void FormatV(const char* pszFormat, va_list args);
     void AppendFormat(const char* pszFormat, ...) KELVARA_PRINTF_FORMAT(2, 3);

@@ -62,11 +62,8 @@ void CPollProperties::Serialize(CArchive& ar) {
     }
     CPollProperties loaded;
     loaded.SerializeHeader(ar);
-    const DWORD dwCount = ar.ReadCount();
-    if (dwCount > ar.GetBytesLeft() / CPollListItem::kMinArchiveSize) {
-        CArchiveException::Throw(CArchiveException::endOfFile);
-    }
-    for (DWORD i = 0; i < dwCount; ++i) {
+    const int nCount = ar.CheckLoadCount(ar.ReadCount(), CPollListItem::kMinArchiveSize);
+    for (int i = 0; i < nCount; ++i) {
         loaded.AddItem(0, 0)->Serialize(ar);
     }
     *this = loaded;

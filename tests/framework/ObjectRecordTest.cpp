@@ -2,10 +2,12 @@
 // damaged input.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "kelvara/Kelvara.h"
 #include "support/ArchiveBytes.h"
+#include "support/HugeFile.h"
 
 namespace {
 
@@ -166,6 +168,36 @@ TEST(DamagedArchives, HugeClaimedLengthsFailBeforeAllocating) {
     LoadFrom(hugeCount, [](CArchive& ar) {
         CStringList list;
         EXPECT_THROW(list.Serialize(ar), CArchiveException);
+    });
+}
+
+TEST(DamagedArchives, CountsAboveIntMaxFailEvenWhenTheFileClaimsTheBytes) {
+    // No array, list or string can hold 2^31 items, however long the file.
+    const auto refuses = [](const Bytes& head, const std::function<void(CArchive&)>& load) {
+        kelvara_test::CHugeFile file(head);
+        CArchive ar(&file, CArchive::load);
+        EXPECT_THROW(load(ar), CArchiveException);
+    };
+    const Bytes count = {0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80};
+    refuses(count, [](CArchive& ar) {
+        CByteArray a;
+        a.Serialize(ar);
+    });
+    refuses(count, [](CArchive& ar) {
+        CWordArray a;
+        a.Serialize(ar);
+    });
+    refuses(count, [](CArchive& ar) {
+        CStringArray a;
+        a.Serialize(ar);
+    });
+    refuses(count, [](CArchive& ar) {
+        CStringList list;
+        list.Serialize(ar);
+    });
+    refuses({0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80}, [](CArchive& ar) {
+        CString s;
+        ar >> s;
     });
 }
 

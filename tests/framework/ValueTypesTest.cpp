@@ -2,12 +2,17 @@
 // date-times.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "kelvara/Kelvara.h"
 #include "support/ArchiveBytes.h"
 
 namespace {
+
+using kelvara_test::Bytes;
 
 TEST(CStringFormat, GrowsToAnyLength) {
     const std::string big(100000, 'z');
@@ -17,6 +22,21 @@ TEST(CStringFormat, GrowsToAnyLength) {
     EXPECT_EQ(s.Right(3), ">42");
     s.AppendFormat("%05.1f", 2.25);
     EXPECT_EQ(s.Right(5), "002.2");
+}
+
+TEST(CStringFormat, TakesTheStringsOwnTextAsAnArgument) {
+    // Results of 256 characters or more are built outside the fixed buffer,
+    // so the argument must still be readable while the string grows.
+    const std::string text(300, 'q');
+    CString s(text);
+    s.AppendFormat("[%s]", s.GetString());
+    EXPECT_EQ(s.str(), text + "[" + text + "]");
+    CString t(text);
+    t.Format("%s|%s", t.GetString(), t.GetString());
+    EXPECT_EQ(t.str(), text + "|" + text);
+    CString u("ab");
+    u.AppendFormat("%s", u.GetString());
+    EXPECT_EQ(u, "abab");
 }
 
 TEST(CStringSubstrings, ClampCountsAndPositions) {
@@ -74,6 +94,33 @@ TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElement) {
     EXPECT_EQ(b.GetSize(), 40);
 }
 
+TEST(ConstAccessors, ReadOutOfRangeFromManyThreadsWithoutWriting) {
+    CStringArray strings;
+    strings.Add("only");
+    CStringList emptyList;
+    const CStringArray& a = strings;
+    const CStringList& l = emptyList;
+    const auto reader = [&](int* pMisses) {
+        for (int i = 0; i < 2000; ++i) {
+            POSITION pos = nullptr;
+            const bool defaults = a.ElementAt(-1).IsEmpty() && a[5].IsEmpty() &&
+                                  a.GetAt(9).IsEmpty() && l.GetHead().IsEmpty() &&
+                                  l.GetTail().IsEmpty() && l.GetAt(nullptr).IsEmpty() &&
+                                  l.GetNext(pos).IsEmpty();
+            *pMisses += defaults && a[0] == "only" ? 0 : 1;
+        }
+    };
+    std::vector<int> misses(4, 0);
+    std::vector<std::thread> threads;
+    for (int& m : misses) {
+        threads.emplace_back(reader, &m);
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(misses, std::vector<int>(4, 0));
+}
+
 TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
     CStringList list;
     list.AddTail("one");
@@ -106,6 +153,27 @@ TEST(CMemFileStorage, AttachedFixedBufferCannotGrow) {
     const BYTE more[6] = {};
     EXPECT_THROW(file.Write(more, 6), CArchiveException);
     EXPECT_EQ(file.Detach(), buffer);
+}
+
+TEST(CMemFileStorage, WritingPastTheEndFillsTheGapWithZeros) {
+    CMemFile file;
+    const BYTE old[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    file.Write(old, sizeof old);
+    // Cut back: the old bytes stay in the buffer but are no longer the file.
+    file.SetLength(2);
+    EXPECT_EQ(file.Seek(6, CFile::begin), 6u);
+    const BYTE last = 0xEE;
+    file.Write(&last, 1);
+    ASSERT_EQ(file.GetLength(), 7u);
+    const BYTE* p = file.GetBuffer();
+    EXPECT_EQ((Bytes(p, p + 7)), (Bytes{1, 2, 0, 0, 0, 0, 0xEE}));
+
+    CMemFile fresh;
+    fresh.Seek(3000, CFile::begin);
+    fresh.Write(&last, 1);
+    ASSERT_EQ(fresh.GetLength(), 3001u);
+    const BYTE* q = fresh.GetBuffer();
+    EXPECT_TRUE(std::all_of(q, q + 3000, [](BYTE b) { return b == 0; }));
 }
 
 TEST(COleDateTimeValue, CountsDaysFromTheEndOf1899) {
