@@ -25,6 +25,8 @@ public:
 
     // General, then the time-out record.
     void SerializeProperties(CArchive& ar) override;
+    // The time-out record's lines; an update that fails changes neither the
+    // record nor the list.
     bool DumpToStringList(CStringList& list) override;
     bool UpdateFromStringList(CStringList* pList) override;
 

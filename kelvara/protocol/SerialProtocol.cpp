@@ -58,14 +58,18 @@ void CSerialProtocol::SerializeProperties(CArchive& ar) {
 
 bool CSerialProtocol::PackedFileConvertProperties(CPortData* pPortData, int nPortNumber) {
     const bool bResult = CProtocol::PackedFileConvertProperties(pPortData, nPortNumber);
-    if (pPortData) {
-        AssignObjects(&m_PortProperties, &pPortData->m_PortProperties);
-        AssignObjects(&m_FlowProperties, &pPortData->m_FlowProperties);
-        AssignObjects(&m_TimingProperties, &pPortData->m_TimingProperties);
+    // The packed record keeps seconds; the driver works in milliseconds. No
+    // record, or a time-out that milliseconds cannot hold: nothing changes.
+    constexpr DWORD kMillisecondsPerSecond = 1000;
+    if (pPortData == nullptr ||
+        pPortData->m_TimingProperties.m_dwTimeout > 0xFFFFFFFFu / kMillisecondsPerSecond) {
+        return false;
     }
+    AssignObjects(&m_PortProperties, &pPortData->m_PortProperties);
+    AssignObjects(&m_FlowProperties, &pPortData->m_FlowProperties);
+    AssignObjects(&m_TimingProperties, &pPortData->m_TimingProperties);
     m_PortProperties.m_wPortNumber = static_cast<WORD>(nPortNumber);
-    // The packed record keeps seconds; the driver works in milliseconds.
-    m_TimingProperties.m_dwTimeout *= 1000;
+    m_TimingProperties.m_dwTimeout *= kMillisecondsPerSecond;
     return bResult;
 }
 
@@ -78,9 +82,29 @@ bool CSerialProtocol::UpdateFromStringList(CStringList* pList) {
     if (pList == nullptr) {
         return false;
     }
-    return m_PortProperties.UpdateFromStringList(pList) &&
-           m_FlowProperties.UpdateFromStringList(pList) &&
-           m_TimingProperties.UpdateFromStringList(pList);
+    // The records update copies of themselves from a copy of the list, in
+    // order, stopping at the first that fails; only when all three succeed
+    // do the driver's records and the caller's list change. Assignment,
+    // unlike a copy, keeps each record's version.
+    CStringList lines(*pList);
+    CPortProperties port;
+    port = m_PortProperties;
+    CFlowProperties flow;
+    flow = m_FlowProperties;
+    CTimingProperties timing;
+    timing = m_TimingProperties;
+    if (!port.UpdateFromStringList(&lines) || !flow.UpdateFromStringList(&lines) ||
+        !timing.UpdateFromStringList(&lines)) {
+        return false;
+    }
+    m_PortProperties = port;
+    m_FlowProperties = flow;
+    m_TimingProperties = timing;
+    // The records took their lines from the head.
+    while (pList->GetCount() > lines.GetCount()) {
+        pList->RemoveHead();
+    }
+    return true;
 }
 
 BOOL CSerialProtocol::IsParityEnabled() {

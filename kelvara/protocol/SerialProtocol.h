@@ -23,10 +23,14 @@ public:
     // General, then port, flow and timing records.
     void SerializeProperties(CArchive& ar) override;
     // Takes the three records of an older packed configuration, the given
-    // port number, and the time-out from seconds to milliseconds.
+    // port number, and the time-out from seconds to milliseconds. False, and
+    // nothing changed, without a record or when the time-out in
+    // milliseconds would not fit in 32 bits.
     bool PackedFileConvertProperties(CPortData* pPortData, int nPortNumber) override;
     // Port, flow, timing; stops at the first record that fails.
     bool DumpToStringList(CStringList& list) override;
+    // Port, flow, timing, all or nothing: when a record fails, the result is
+    // false and every record and the list are as they were.
     bool UpdateFromStringList(CStringList* pList) override;
 
     virtual BOOL IsParityEnabled();

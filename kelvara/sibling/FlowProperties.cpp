@@ -41,8 +41,10 @@ void CFlowProperties::Serialize(CArchive& ar) {
 }
 
 void CFlowProperties::DescribeFields(FieldList& fields) {
-    fields.push_back(LongField("FlowControlEnabled", m_bFlowControlEnabled));
-    fields.push_back(LongField("RTSControl", m_RTSControl));
-    fields.push_back(LongField("DTRControl", m_DTRControl));
+    fields.push_back(BoolField("FlowControlEnabled", m_bFlowControlEnabled));
+    fields.push_back(EnumField("RTSControl", m_RTSControl,
+                               {RTS_DISABLE, RTS_ENABLE, RTS_HANDSHAKE, RTS_TOGGLE}));
+    fields.push_back(
+        EnumField("DTRControl", m_DTRControl, {DTR_DISABLE, DTR_ENABLE, DTR_HANDSHAKE}));
     fields.push_back(DwordField("RTSCTSDelay", m_dwRTSCTSDelay));
 }

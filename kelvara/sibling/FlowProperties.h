@@ -1,6 +1,6 @@
 // CFlowProperties: flow control of a serial line. Lines:
-// "Flow.FlowControlEnabled", "Flow.RTSControl", "Flow.DTRControl",
-// "Flow.RTSCTSDelay".
+// "Flow.FlowControlEnabled" (0 or 1), "Flow.RTSControl", "Flow.DTRControl"
+// (the values of their enumerations), "Flow.RTSCTSDelay".
 #pragma once
 
 #include "kelvara/sibling/QZProperties.h"

@@ -48,10 +48,11 @@ void CPortProperties::Serialize(CArchive& ar) {
 
 void CPortProperties::DescribeFields(FieldList& fields) {
     fields.push_back(WordField("PortNumber", m_wPortNumber));
-    fields.push_back(DwordField("BaudRate", m_dwBaudRate));
-    fields.push_back(LongField("ParityEnabled", m_bParityEnabled));
-    fields.push_back(LongField("Parity", m_Parity));
-    fields.push_back(WordField("DataBits", m_wDataBits));
-    fields.push_back(LongField("StopBits", m_StopBits));
-    fields.push_back(LongField("Media", m_MediaType));
+    // A line takes neither 0 baud nor other than 5 to 8 data bits.
+    fields.push_back(IntegerField("BaudRate", m_dwBaudRate, 1, 0xFFFFFFFFLL));
+    fields.push_back(BoolField("ParityEnabled", m_bParityEnabled));
+    fields.push_back(EnumField("Parity", m_Parity, {PARITY_NONE, PARITY_EVEN, PARITY_ODD}));
+    fields.push_back(IntegerField("DataBits", m_wDataBits, 5, 8));
+    fields.push_back(EnumField("StopBits", m_StopBits, {STOPBITS_ONE, STOPBITS_TWO}));
+    fields.push_back(EnumField("Media", m_MediaType, {MEDIA_RS232, MEDIA_RS485, MEDIA_RS422}));
 }

@@ -1,6 +1,7 @@
-// CPortProperties: the settings of a serial line. Lines: "Port.PortNumber",
-// "Port.BaudRate", "Port.ParityEnabled", "Port.Parity", "Port.DataBits",
-// "Port.StopBits", "Port.Media", each with a decimal value.
+// CPortProperties: the settings of a serial line. Lines: "Port.PortNumber"
+// (0 to 65535), "Port.BaudRate" (1 and up), "Port.ParityEnabled" (0 or 1),
+// "Port.Parity", "Port.DataBits" (5 to 8), "Port.StopBits", "Port.Media"
+// (the values of their enumerations), each with a decimal value.
 #pragma once
 
 #include "kelvara/sibling/QZProperties.h"

@@ -1,9 +1,8 @@
 #include "kelvara/sibling/QZProperties.h"
 
 #include <charconv>
-#include <cstring>
 
-// CQZObject has no run-time class record of its own: the chain goes to CObject.
+// The chain of run-time classes goes through CQZObject's record to CObject.
 IMPLEMENT_DYNAMIC(CQZProperties, CQZObject)
 
 CQZProperties::CQZProperties(const char* pszRecordName, const char* pszPageCaption)
@@ -30,13 +29,18 @@ CPropertyPage* CQZProperties::GetPropertyPage() {
 void CQZProperties::SerializeHeader(CArchive& ar) {
     CQZObject::Serialize(ar);
     if (ar.IsStoring()) {
-        ar << kLayout;
+        ar << kLayout << CString(m_pszRecordName);
         return;
     }
     DWORD dwLayout = 0;
     ar >> dwLayout;
     if (dwLayout != kLayout) {
         CArchiveException::Throw(CArchiveException::badSchema);
+    }
+    CString strName;
+    ar >> strName;
+    if (strName != m_pszRecordName) {
+        CArchiveException::Throw(CArchiveException::badClass);
     }
 }
 
@@ -85,18 +89,19 @@ bool CQZProperties::UpdateFromStringList(CStringList* pList) {
 }
 
 bool CQZProperties::ReadOwnLines(const CStringList& list, std::vector<OwnLine>& lines) const {
-    const int nLines = CountOwnLines(list);
-    if (nLines == 0) {
-        return false;
-    }
-    lines.resize(static_cast<size_t>(nLines));
-    POSITION pos = list.GetHeadPosition();
-    for (OwnLine& line : lines) {
-        if (!SplitLine(list.GetNext(pos), line.strField, line.strValue)) {
+    lines.clear();
+    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) {
+        CString strRecord;
+        OwnLine line;
+        if (!SplitLine(list.GetNext(pos), strRecord, line.strField, line.strValue)) {
             return false;
         }
+        if (strRecord != m_pszRecordName) {
+            break;  // the next record's lines begin
+        }
+        lines.push_back(line);
     }
-    return true;
+    return !lines.empty();
 }
 
 void CQZProperties::RemoveHeadLines(CStringList& list, int nLines) {
@@ -105,31 +110,38 @@ void CQZProperties::RemoveHeadLines(CStringList& list, int nLines) {
     }
 }
 
-int CQZProperties::CountOwnLines(const CStringList& list) const {
-    const size_t nPrefix = std::strlen(m_pszRecordName);
-    int nCount = 0;
-    POSITION pos = list.GetHeadPosition();
-    while (pos != nullptr) {
-        const CString& strLine = list.GetNext(pos);
-        const bool bOwn = static_cast<size_t>(strLine.GetLength()) > nPrefix &&
-                          std::strncmp(strLine, m_pszRecordName, nPrefix) == 0 &&
-                          strLine.GetAt(static_cast<int>(nPrefix)) == '.';
-        if (!bOwn) {
-            break;
-        }
-        ++nCount;
-    }
-    return nCount;
+namespace {
+
+bool IsNameChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-bool CQZProperties::SplitLine(const CString& strLine, CString& strField, CString& strValue) const {
-    const int nStart = static_cast<int>(std::strlen(m_pszRecordName)) + 1;
-    const int nEquals = strLine.Find('=', nStart);
-    if (nEquals < 0) {
+// The length of the name at the start of psz.
+size_t NameLength(const char* psz) {
+    size_t n = 0;
+    while (IsNameChar(psz[n])) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+bool CQZProperties::SplitLine(const CString& strLine, CString& strRecord, CString& strField,
+                              CString& strValue) {
+    const char* psz = strLine;
+    const size_t nRecord = NameLength(psz);
+    if (nRecord == 0 || psz[nRecord] != '.') {
         return false;
     }
-    strField = strLine.Mid(nStart, nEquals - nStart);
-    strValue = strLine.Mid(nEquals + 1);
+    const char* pszField = psz + nRecord + 1;
+    const size_t nField = NameLength(pszField);
+    if (nField == 0 || pszField[nField] != '=') {
+        return false;
+    }
+    strRecord = strLine.Left(static_cast<int>(nRecord));
+    strField = strLine.Mid(static_cast<int>(nRecord + 1), static_cast<int>(nField));
+    strValue = strLine.Mid(static_cast<int>(nRecord + 1 + nField + 1));
     return true;
 }
 

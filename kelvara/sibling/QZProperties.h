@@ -1,21 +1,30 @@
 // CQZProperties: the base of the property records (settings with a property
 // page, an archive form and string-list lines).
 //
-// Archive form: the CQZObject record (version, second member), the record's
-// layout number (32-bit, 1 so far), then its fields in declaration order. A
-// load either takes the whole record or, on a damaged archive, throws
-// CArchiveException and leaves the record as it was.
+// Archive form: the CQZObject record (version, second member), the layout
+// number (32-bit, 2), the record's name (a string, the same as in its
+// string-list lines, e.g. "Port"), then its fields in declaration order. The
+// name tells one kind of record from another: a driver loading another
+// driver's archive meets a record it does not expect. A load either takes the
+// whole record or throws CArchiveException and leaves the record as it was:
+// badSchema for a layout it does not know (layout 1 carried no name),
+// badClass for another record's name, endOfFile for a record cut short.
 //
 // String-list form: one line "Record.Field=Value" per field, e.g.
-// "Port.BaudRate=9600". DumpToStringList appends the record's lines at the
-// tail. UpdateFromStringList takes the record's lines from the head, up to
-// the first line of another record, so records dumped one after another
-// into one list read back in the same order. It returns false, and changes
-// neither the record nor the list, when no line at the head is the record's
-// or when one of its lines names an unknown field or holds a bad value.
+// "Port.BaudRate=9600"; record and field names are letters, digits and '_'.
+// DumpToStringList appends the record's lines at the tail.
+// UpdateFromStringList takes the record's lines from the head, up to the
+// first line of another record, so records dumped one after another into one
+// list read back in the same order. It returns false, and changes neither
+// the record nor the list, when no line at the head is the record's, when a
+// line met before another record's is not of the form "Record.Field=Value",
+// or when one of the record's lines names an unknown field or holds a value
+// outside the field's range (an enumeration takes only its defined values, a
+// boolean 0 or 1).
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "kelvara/framework/Archive.h"
@@ -40,7 +49,7 @@ public:
     const char* GetRecordName() const { return m_pszRecordName; }
 
     // The layout number the records write and accept.
-    static constexpr DWORD kLayout = 1;
+    static constexpr DWORD kLayout = 2;
 
 protected:
     // One field of the string-list form: its text, and a parser that checks
@@ -61,23 +70,24 @@ protected:
     // The fields of the string-list form, bound to this record.
     virtual void DescribeFields(FieldList& fields) = 0;
 
-    // Start of every record's Serialize: the CQZObject record and the
-    // layout number; loading throws badSchema for a layout it does not know.
+    // Start of every record's Serialize: the CQZObject record, the layout
+    // number and the record's name. Loading throws badSchema for a layout it
+    // does not know and badClass for another record's name.
     void SerializeHeader(CArchive& ar);
 
-    // The record's own lines at the head of the list, at most; the count of
-    // them.
-    int CountOwnLines(const CStringList& list) const;
-    // Splits "Record.Field=Value" of this record into field and value.
-    bool SplitLine(const CString& strLine, CString& strField, CString& strValue) const;
+    // Splits a "Record.Field=Value" line; false when the line has not that
+    // form.
+    static bool SplitLine(const CString& strLine, CString& strRecord, CString& strField,
+                          CString& strValue);
 
     // One "Field=Value" line of this record.
     struct OwnLine {
         CString strField;
         CString strValue;
     };
-    // The record's own lines at the head of the list, split, without
-    // taking them off; false when there are none or one is malformed.
+    // The record's own lines at the head of the list, up to the first line
+    // of another record, split, without taking them off; false when there
+    // are none or a line before the first of another record is malformed.
     bool ReadOwnLines(const CStringList& list, std::vector<OwnLine>& lines) const;
     // Takes nLines lines off the head of the list, once they have been used.
     static void RemoveHeadLines(CStringList& list, int nLines);
@@ -106,11 +116,35 @@ protected:
     static Field DwordField(const char* pszName, DWORD& dwValue) {
         return IntegerField(pszName, dwValue, 0, 0xFFFFFFFFLL);
     }
-    // Also for the 32-bit booleans and the enumerations, which may hold any
-    // 32-bit value.
+    // A signed 32-bit field.
     template <class T>
     static Field LongField(const char* pszName, T& value) {
         return IntegerField(pszName, value, kLongMin, kLongMax);
+    }
+    // A 32-bit boolean: 0 or 1. Written as it is held.
+    static Field BoolField(const char* pszName, BOOL& bValue) {
+        return IntegerField(pszName, bValue, 0, 1);
+    }
+    // An enumeration: only the values listed.
+    template <class T>
+    static Field EnumField(const char* pszName, T& value, std::initializer_list<T> allowed) {
+        return Field{
+            pszName, [&value] { return FormatInteger(static_cast<long long>(value)); },
+            [&value, values = std::vector<T>(allowed)](const CString& strText, bool bStore) {
+                long long n = 0;
+                if (!ParseInteger(strText, kLongMin, kLongMax, n)) {
+                    return false;
+                }
+                for (const T allowedValue : values) {
+                    if (static_cast<long long>(allowedValue) == n) {
+                        if (bStore) {
+                            value = allowedValue;
+                        }
+                        return true;
+                    }
+                }
+                return false;
+            }};
     }
     static Field StringField(const char* pszName, CString& strValue);
 

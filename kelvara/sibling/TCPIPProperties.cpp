@@ -29,6 +29,6 @@ void CTCPIPProperties::Serialize(CArchive& ar) {
 }
 
 void CTCPIPProperties::DescribeFields(FieldList& fields) {
-    fields.push_back(LongField("PortNumber", m_nPortNumber));
-    fields.push_back(LongField("UseTCPIP", m_bUseTCPIP));
+    fields.push_back(IntegerField("PortNumber", m_nPortNumber, 0, 0xFFFF));
+    fields.push_back(BoolField("UseTCPIP", m_bUseTCPIP));
 }

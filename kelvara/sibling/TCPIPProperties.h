@@ -1,5 +1,6 @@
 // CTCPIPProperties: the TCP settings of a driver. Lines:
-// "TCPIP.PortNumber" (the low 16 bits are the TCP port), "TCPIP.UseTCPIP".
+// "TCPIP.PortNumber" (the low 16 bits of the field are the TCP port; a line
+// gives 0 to 65535), "TCPIP.UseTCPIP" (0 or 1).
 #pragma once
 
 #include "kelvara/sibling/QZProperties.h"

@@ -2,38 +2,555 @@
 // properties, start, transfer, read statistics, stop; and driver plug-ins.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "kelvara/platform/FakeSerialLine.h"
 #include "support/ArchiveBytes.h"
 
 namespace {
 
+using kelvara::platform::FakeSerialDevice;
 using kelvara_test::Bytes;
 using kelvara_test::LoadFrom;
 using kelvara_test::StoreWith;
 
 constexpr const char* kRemoteFormat = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
 
+// The offset field of a block's first address.
+DWORD OffsetOf(CComBlock* pBlock) {
+    CString strOffset;
+    pBlock->GetFirstAddress()->Field("Offset", strOffset);
+    return static_cast<DWORD>(std::strtoul(strOffset, nullptr, 10));
+}
+
+// Ends a transfer as drivers do: the block good with its data or bad with
+// its error, its com time set, and the base class counting it.
+DWORD FinishTransfer(CProtocol& driver, CComBlock* pBlock, DWORD dwResult, CByteArray& data) {
+    if (dwResult == SE_NO_ERROR) {
+        pBlock->SetBlockData(&data);
+        pBlock->SetBlockGood();
+    } else {
+        pBlock->SetStandardErrorCode(dwResult, driver.GetCommsStats());
+        pBlock->SetBlockBad();
+    }
+    pBlock->SetComTime(10);
+    driver.CProtocol::TransferData(pBlock);
+    return dwResult;
+}
+
+// A driver straight on CProtocol, without a port: it answers reads from a
+// table of 100 points in memory and refuses points beyond it with a NAK.
+class CTestTableDriver : public CProtocol {
+public:
+    CTestTableDriver() : CProtocol("", kRemoteFormat) {}
+    BOOL IsNoPortProtocol() override { return 1; }
+    DWORD TransferData(CComBlock* pBlock) override {
+        const DWORD dwFirst = OffsetOf(pBlock);
+        CByteArray data;
+        if (dwFirst + pBlock->GetPointCount() > 100) {
+            return FinishTransfer(*this, pBlock, SE_NAK_RECEIVED, data);
+        }
+        for (DWORD i = 0; i < pBlock->GetPointCount(); ++i) {
+            data.Add(static_cast<BYTE>(dwFirst + i));
+        }
+        return FinishTransfer(*this, pBlock, SE_NO_ERROR, data);
+    }
+};
+
+// A serial driver as a driver author writes one: StartProtocol opens its
+// COM port with the driver's records, and each block is one exchange: the
+// request 'R', offset (two bytes, high first), count; the reply the points.
 class CTestSerialDriver : public CSerialProtocol {
 public:
     CTestSerialDriver() : CSerialProtocol("", kRemoteFormat) {}
+    ~CTestSerialDriver() override { ClosePort(); }
     CString GetVersionInfo() override { return "Test serial 2.1"; }
+    BOOL IsSerialProtocol() override { return 1; }
+    DWORD StartProtocol() override {
+        DWORD dwResult = CSerialProtocol::StartProtocol();
+        if (dwResult != SE_NO_ERROR) {
+            return dwResult;
+        }
+        m_pPort = std::make_unique<CComPort>(&m_PortProperties, &m_FlowProperties,
+                                             &m_TimingProperties, this);
+        dwResult = m_pPort->Open();
+        if (dwResult == SE_NO_ERROR) {
+            dwResult = m_pPort->Init();
+        }
+        if (dwResult != SE_NO_ERROR) {
+            ClosePort();
+            CSerialProtocol::StopProtocol();
+        }
+        return dwResult;
+    }
+    DWORD StopProtocol() override {
+        const DWORD dwResult = CSerialProtocol::StopProtocol();
+        if (dwResult == SE_NO_ERROR) {
+            ClosePort();
+        }
+        return dwResult;
+    }
+    DWORD TransferData(CComBlock* pBlock) override {
+        CByteArray data;
+        if (!m_pPort) {
+            return FinishTransfer(*this, pBlock, SE_PROTOCOL_NOT_STARTED, data);
+        }
+        const DWORD dwOffset = OffsetOf(pBlock);
+        CCombuf request;
+        request += static_cast<BYTE>('R');
+        request += static_cast<BYTE>(dwOffset >> 8);
+        request += static_cast<BYTE>(dwOffset);
+        request += static_cast<BYTE>(pBlock->GetPointCount());
+        DWORD dwResult = m_pPort->Write(&request, GetCommsStats());
+        CCombuf reply;
+        if (dwResult == SE_NO_ERROR) {
+            dwResult = m_pPort->Read(&reply, pBlock->GetPointCount(), GetCommsStats());
+        }
+        data.Append(reply);
+        return FinishTransfer(*this, pBlock, dwResult, data);
+    }
+
+private:
+    void ClosePort() {
+        if (m_pPort) {
+            m_pPort->Close();
+            m_pPort.reset();
+        }
+    }
+    std::unique_ptr<CComPort> m_pPort;
 };
 
+// A network driver without a card. Its port's poll thread would leave each
+// block's reply in the poll list with the time it came; the test delivers
+// them, and a reply older than the driver's time-out is overdue.
 class CTestNetworkDriver : public CNetworkProtocol {
 public:
-    CTestNetworkDriver() { SetTimeoutDefaults(750); }
+    CTestNetworkDriver() : CNetworkProtocol("", kRemoteFormat) { SetTimeoutDefaults(750); }
+    BOOL IsNetworkProtocol() override { return 1; }
+    void Deliver(DWORD dwBlockId, const std::vector<BYTE>& data, DWORD dwAgeMs) {
+        CPollListItem* pItem = m_Poll.AddItem(dwBlockId, 1);
+        for (const BYTE by : data) {
+            pItem->m_Data.Add(by);
+        }
+        FILETIME now;
+        GetCurrentFileTime(now);
+        pItem->m_ftReceived = MakeFileTime(FileTimeToULongLong(now) - dwAgeMs * 10000ull);
+        pItem->m_bDataValid = 1;
+    }
+    DWORD TransferData(CComBlock* pBlock) override {
+        FILETIME now;
+        GetCurrentFileTime(now);
+        CByteArray data;
+        for (int i = 0; i < m_Poll.m_PollList.GetSize(); ++i) {
+            const CPollListItem* pItem = m_Poll.m_PollList[i];
+            const ULONGLONG age =
+                FileTimeToULongLong(now) - FileTimeToULongLong(pItem->m_ftReceived);
+            if (pItem->m_dwBlockId == pBlock->GetBlockId() && pItem->m_bDataValid &&
+                age <= GetTimeout() * 10000ull) {
+                data.Append(pItem->m_Data);
+                return FinishTransfer(*this, pBlock, SE_NO_ERROR, data);
+            }
+        }
+        return FinishTransfer(*this, pBlock, SE_TIMEOUT, data);
+    }
+
+private:
+    CPollProperties m_Poll;
 };
 
-TEST(ProtocolLifecycle, StartsOnceAndStopsOnce) {
-    CProtocol p;
-    EXPECT_EQ(p.StopProtocol(), 2007u);
-    EXPECT_EQ(p.StartProtocol(), 0u);
-    EXPECT_EQ(p.StartProtocol(), 2006u);
-    EXPECT_TRUE(p.IsStarted());
-    EXPECT_EQ(p.StopProtocol(), 0u);
-    EXPECT_EQ(p.StopProtocol(), 2007u);
+// A stored property archive, written out piece by piece (little-endian).
+class CStoredArchive {
+public:
+    CStoredArchive& Dword(DWORD dw) {
+        for (int i = 0; i < 4; ++i) {
+            m_bytes.push_back(static_cast<BYTE>(dw >> (8 * i)));
+        }
+        return *this;
+    }
+    CStoredArchive& Word(WORD w) {
+        m_bytes.push_back(static_cast<BYTE>(w));
+        m_bytes.push_back(static_cast<BYTE>(w >> 8));
+        return *this;
+    }
+    CStoredArchive& Text(const char* psz) {
+        m_bytes.push_back(static_cast<BYTE>(std::strlen(psz)));
+        m_bytes.insert(m_bytes.end(), psz, psz + std::strlen(psz));
+        return *this;
+    }
+    // A record's start: version 2, second member 0, layout 2, its name.
+    CStoredArchive& Record(const char* pszName) { return Dword(2).Dword(0).Dword(2).Text(pszName); }
+    const Bytes& GetBytes() const { return m_bytes; }
+
+private:
+    Bytes m_bytes;
+};
+
+// A serial driver's properties as a host stored them: general, port, flow
+// and timing records, each value distinct so that a record read in the
+// wrong place shows.
+Bytes StoredSerialProperties() {
+    return CStoredArchive()
+        .Record("General")
+        .Text("Line 7 settings")
+        .Record("Port")
+        .Word(7)       // port number
+        .Dword(19200)  // baud rate
+        .Dword(1)      // parity enabled
+        .Dword(1)      // even parity
+        .Word(7)       // data bits
+        .Dword(2)      // two stop bits
+        .Dword(1)      // RS-485
+        .Record("Flow")
+        .Dword(1)   // flow control enabled
+        .Dword(2)   // RTS handshake
+        .Dword(0)   // DTR disabled
+        .Dword(15)  // RTS/CTS delay
+        .Record("Timing")
+        .Dword(4)     // retries
+        .Dword(1500)  // time-out
+        .Dword(20)    // request message delay
+        .GetBytes();
+}
+
+// A network driver's: general and time-out records.
+Bytes StoredNetworkProperties() {
+    return CStoredArchive()
+        .Record("General")
+        .Text("Ring 2")
+        .Record("TimeoutOnly")
+        .Dword(1200)
+        .GetBytes();
+}
+
+CStringList ListOf(const std::vector<const char*>& lines) {
+    CStringList list;
+    for (const char* psz : lines) {
+        list.AddTail(CString(psz));
+    }
+    return list;
+}
+
+std::vector<CString> Lines(const CStringList& list) {
+    std::vector<CString> lines;
+    for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) {
+        lines.push_back(list.GetNext(pos));
+    }
+    return lines;
+}
+
+// Everything a driver's properties hold, as its archive.
+Bytes PropertiesOf(CProtocol& driver) {
+    return StoreWith([&](CArchive& ar) { driver.SerializeProperties(ar); });
+}
+
+// A block as a host builds it, from an address the driver has checked.
+std::unique_ptr<CComBlock> Block(CProtocol& driver, const char* pszAddress, DWORD dwPoints) {
+    CRemoteAddress address(pszAddress, kRemoteFormat, nullptr);
+    EXPECT_EQ(driver.ValidateRemoteAddress(&address), static_cast<DWORD>(EDF_OK)) << pszAddress;
+    return std::make_unique<CComBlock>(&address, 17, 1, dwPoints, 1);
+}
+
+std::vector<BYTE> DataOf(CComBlock& block) {
+    CByteArray data;
+    block.GetBlockData(data);
+    return std::vector<BYTE>(data.begin(), data.end());
+}
+
+TEST(HostFlow, ProtocolDriverAnswersFromMemoryAndCountsEveryBlock) {
+    CTestTableDriver driver;
+
+    // The base class has the general record only: an archive loads it,
+    // string lists are not taken, a packed record brings nothing.
+    LoadFrom(CStoredArchive().Record("General").Text("Table 3").GetBytes(),
+             [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Table 3");
+    CStringList lines = ListOf({"General.Version=other"});
+    EXPECT_FALSE(driver.UpdateFromStringList(&lines));
+    EXPECT_EQ(lines.GetCount(), 1);
+    CPortData packed;
+    EXPECT_TRUE(driver.PackedFileConvertProperties(&packed, 3));
+    EXPECT_EQ(driver.GetPortNumber(), 0xFFFF);
+    EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Table 3");
+
+    // The base class counts a block in either state.
+    auto early = Block(driver, "D0000", 1);
+    EXPECT_EQ(driver.TransferData(early.get()), 0u);
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    EXPECT_EQ(driver.StartProtocol(), 0u);
+    EXPECT_EQ(driver.StartProtocol(), 2006u);
+    EXPECT_TRUE(driver.IsStarted());
+
+    auto read = Block(driver, "D0010", 4);
+    EXPECT_EQ(driver.TransferData(read.get()), 0u);
+    EXPECT_TRUE(read->IsBlockGood());
+    EXPECT_EQ(DataOf(*read), (std::vector<BYTE>{10, 11, 12, 13}));
+    auto beyond = Block(driver, "D0098", 4);
+    EXPECT_EQ(driver.TransferData(beyond.get()), 2004u);
+    EXPECT_FALSE(beyond->IsBlockGood());
+    auto device = Block(driver, "D0010", 1);
+    EXPECT_EQ(driver.TransferDeviceData(device.get()), 2000u);
+
+    EXPECT_EQ(driver.GetBlockCount(), 4u);
+    EXPECT_EQ(driver.GetTotalCommsTime(), 30u);  // the device block has no com time
+    EXPECT_EQ(driver.GetAveBlockExecutionTime(), 7u);
+    EXPECT_EQ(driver.GetBlocksPerSecond(), 133u);
+    EXPECT_EQ(driver.GetNumberStandardErrors(), 1u);
+    EXPECT_EQ(driver.GetLastErrorString(), "Negative Acknowledge (NAK) received");
+    driver.ResetStatistics();
+    EXPECT_EQ(driver.GetBlockCount(), 0u);
+    EXPECT_EQ(driver.GetNumberStandardErrors(), 0u);
+
+    EXPECT_EQ(driver.StopProtocol(), 0u);
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    EXPECT_FALSE(driver.IsStarted());
+}
+
+// The serial driver's port is COM7, played by a scripted device.
+class SerialHost : public ::testing::Test {
+protected:
+    SerialHost() {
+        kelvara::platform::SetSerialLineOpener(device->Opener());
+        CComPort::MapDevice(7, "/dev/fake");
+        // Answers a request 'R', offset, count below offset 200 with the
+        // count bytes offset, offset + 1, ...; stays silent above.
+        device->SetResponder([](const std::vector<std::uint8_t>& request) {
+            std::vector<std::uint8_t> reply;
+            const unsigned offset = request.size() == 4 ? request[1] << 8 | request[2] : 9999;
+            for (unsigned i = 0; offset < 200 && i < request[3]; ++i) {
+                reply.push_back(static_cast<std::uint8_t>(offset + i));
+            }
+            return reply;
+        });
+    }
+    ~SerialHost() override {
+        CComPort::MapDevice(7, nullptr);
+        kelvara::platform::SetSerialLineOpener(nullptr);
+    }
+
+    std::shared_ptr<FakeSerialDevice> device = std::make_shared<FakeSerialDevice>();
+};
+
+TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
+    CTestSerialDriver driver;
+
+    // An older packed record: the port number given, seconds to ms.
+    CPortData packed;
+    packed.m_PortProperties.m_wPortNumber = 1;
+    packed.m_PortProperties.m_dwBaudRate = 4800;
+    packed.m_TimingProperties.m_dwTimeout = 3;
+    ASSERT_TRUE(driver.PackedFileConvertProperties(&packed, 6));
+    EXPECT_EQ(driver.GetPortNumber(), 6);
+    EXPECT_EQ(driver.GetBaudRate(), 4800u);
+    EXPECT_EQ(driver.GetTimeout(), 3000u);
+
+    // A stored archive: general, port, flow, timing, in that order.
+    LoadFrom(StoredSerialProperties(), [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Line 7 settings");
+    EXPECT_EQ(driver.GetPortNumber(), 7);
+    EXPECT_EQ(driver.GetBaudRate(), 19200u);
+    EXPECT_TRUE(driver.IsParityEnabled());
+    EXPECT_EQ(driver.GetParity(), CPortProperties::PARITY_EVEN);
+    EXPECT_EQ(driver.GetDataBits(), 7);
+    EXPECT_EQ(driver.GetStopBits(), CPortProperties::STOPBITS_TWO);
+    EXPECT_EQ(driver.GetMediaType(), CPortProperties::MEDIA_RS485);
+    EXPECT_TRUE(driver.IsFlowControlEnabled());
+    EXPECT_EQ(driver.GetRTSControl(), CFlowProperties::RTS_HANDSHAKE);
+    EXPECT_EQ(driver.GetDTRControl(), CFlowProperties::DTR_DISABLE);
+    EXPECT_EQ(driver.GetRTSCTSDelay(), 15u);
+    EXPECT_EQ(driver.GetRetryCount(), 4u);
+    EXPECT_EQ(driver.GetTimeout(), 1500u);
+    EXPECT_EQ(driver.GetRequestMessageDelay(), 20u);
+    // Stored again, the same bytes in the same order.
+    EXPECT_EQ(PropertiesOf(driver), StoredSerialProperties());
+
+    // String lines change what they name, record by record.
+    CStringList lines = ListOf({"Port.BaudRate=38400", "Flow.FlowControlEnabled=0",
+                                "Timing.Timeout=250", "Other.Setting=1"});
+    ASSERT_TRUE(driver.UpdateFromStringList(&lines));
+    EXPECT_EQ(Lines(lines), std::vector<CString>{"Other.Setting=1"});
+    EXPECT_EQ(driver.GetBaudRate(), 38400u);
+    EXPECT_FALSE(driver.IsFlowControlEnabled());
+    EXPECT_EQ(driver.GetTimeout(), 250u);
+    EXPECT_EQ(driver.GetDataBits(), 7);
+
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    ASSERT_EQ(driver.StartProtocol(), 0u);
+    EXPECT_EQ(driver.StartProtocol(), 2006u);
+    EXPECT_EQ(device->CallCount(FakeSerialDevice::Call::Open), 1) << "a restart opens nothing";
+    EXPECT_EQ(device->m_attributes.dwBaudRate, 38400u);
+    EXPECT_EQ(device->m_attributes.byDataBits, 7);
+    EXPECT_TRUE(device->m_attributes.bTwoStopBits);
+    EXPECT_EQ(device->m_timeouts.dwReadTotalConstant, 250u);
+
+    driver.ActivateCommsLog(true);
+    auto read = Block(driver, "D0100", 4);
+    EXPECT_EQ(driver.TransferData(read.get()), 0u);
+    EXPECT_EQ(device->m_sent, (std::vector<std::uint8_t>{'R', 0, 100, 4}));
+    EXPECT_EQ(DataOf(*read), (std::vector<BYTE>{100, 101, 102, 103}));
+    EXPECT_EQ(driver.GetCommsLogCount(), 2) << "the request and the reply";
+    CString line;
+    driver.GetFromCommsLog(&line);
+    driver.GetFromCommsLog(&line);
+    EXPECT_EQ(driver.GetCommsLogCount(), 0);
+    driver.ActivateCommsLog(false);
+
+    auto silent = Block(driver, "D0300", 2);
+    EXPECT_EQ(driver.TransferData(silent.get()), 2001u);
+    EXPECT_FALSE(silent->IsBlockGood());
+    auto device2 = Block(driver, "D0100", 1);
+    EXPECT_EQ(driver.TransferDeviceData(device2.get()), 2000u);
+
+    EXPECT_EQ(driver.GetBlockCount(), 3u);
+    EXPECT_EQ(driver.GetTotalCommsTime(), 20u);
+    EXPECT_EQ(driver.GetTotalBytesOut(), 8u);
+    EXPECT_EQ(driver.GetTotalBytesIn(), 4u);
+    EXPECT_EQ(driver.GetNumberTimeoutErrors(), 1u);
+    EXPECT_EQ(driver.GetNumberStandardErrors(), 1u);
+    EXPECT_EQ(driver.GetLastErrorString(), "Operation timed out");
+
+    EXPECT_EQ(driver.StopProtocol(), 0u);
+    EXPECT_FALSE(device->m_bOpen);
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    auto stopped = Block(driver, "D0100", 1);
+    EXPECT_EQ(driver.TransferData(stopped.get()), 2007u);
+}
+
+TEST(HostFlow, NetworkDriverJudgesRepliesByItsLoadedTimeout) {
+    CTestNetworkDriver driver;
+    EXPECT_EQ(driver.GetTimeout(), 750u);
+
+    LoadFrom(StoredNetworkProperties(), [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Ring 2");
+    EXPECT_EQ(driver.GetTimeout(), 1200u);
+    EXPECT_EQ(PropertiesOf(driver), StoredNetworkProperties());
+    CStringList lines = ListOf({"TimeoutOnly.Timeout=300"});
+    ASSERT_TRUE(driver.UpdateFromStringList(&lines));
+    EXPECT_TRUE(lines.IsEmpty());
+    EXPECT_EQ(driver.GetTimeout(), 300u);
+    // A network driver has no packed record of its own: nothing changes.
+    CPortData packed;
+    EXPECT_TRUE(driver.PackedFileConvertProperties(&packed, 4));
+    EXPECT_EQ(driver.GetTimeout(), 300u);
+    EXPECT_EQ(driver.GetPortNumber(), 0xFFFF);
+
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    ASSERT_EQ(driver.StartProtocol(), 0u);
+    EXPECT_EQ(driver.StartProtocol(), 2006u);
+
+    auto fresh = Block(driver, "D0001", 2);
+    auto overdue = Block(driver, "D0002", 2);
+    driver.Deliver(fresh->GetBlockId(), {7, 8}, 100);
+    driver.Deliver(overdue->GetBlockId(), {9, 9}, 2000);
+    EXPECT_EQ(driver.TransferData(fresh.get()), 0u);
+    EXPECT_EQ(DataOf(*fresh), (std::vector<BYTE>{7, 8}));
+    EXPECT_EQ(driver.TransferData(overdue.get()), 2001u);
+    EXPECT_EQ(driver.TransferDeviceData(fresh.get()), 2000u);
+
+    EXPECT_EQ(driver.GetBlockCount(), 3u);
+    EXPECT_EQ(driver.GetNumberTimeoutErrors(), 1u);
+    EXPECT_EQ(driver.GetLastErrorString(), "Operation timed out");
+    EXPECT_EQ(driver.StopProtocol(), 0u);
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+}
+
+TEST(DriverProperties, ArchivesOfAnotherDriverOrCutShortFailAndChangeNothing) {
+    auto causeOfLoading = [](CProtocol& driver, const Bytes& bytes) {
+        try {
+            LoadFrom(bytes, [&](CArchive& ar) { driver.SerializeProperties(ar); });
+        } catch (const CArchiveException& e) {
+            return e.m_cause;
+        }
+        return static_cast<int>(CArchiveException::none);
+    };
+    CTestSerialDriver serial;
+    serial.SetTimingDefaults(3, 2, 900);
+    CTestNetworkDriver network;
+    const Bytes serialBefore = PropertiesOf(serial);
+    const Bytes networkBefore = PropertiesOf(network);
+
+    // Both start with a general record; the next one is not what the other
+    // driver expects.
+    EXPECT_EQ(causeOfLoading(network, StoredSerialProperties()), CArchiveException::badClass);
+    EXPECT_EQ(network.GetTimeout(), 750u);
+    EXPECT_EQ(causeOfLoading(serial, StoredNetworkProperties()), CArchiveException::badClass);
+    EXPECT_EQ(PropertiesOf(serial), serialBefore);
+    EXPECT_EQ(PropertiesOf(network), networkBefore);
+
+    // Each driver's own archive, cut short anywhere.
+    const std::vector<std::pair<CProtocol*, Bytes>> own = {{&network, StoredNetworkProperties()},
+                                                           {&serial, StoredSerialProperties()}};
+    for (const auto& [pDriver, whole] : own) {
+        for (size_t n = 0; n < whole.size(); ++n) {
+            const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(n));
+            EXPECT_EQ(causeOfLoading(*pDriver, cut), CArchiveException::endOfFile) << n;
+        }
+    }
+    EXPECT_EQ(PropertiesOf(serial), serialBefore);
+    EXPECT_EQ(PropertiesOf(network), networkBefore);
+}
+
+TEST(DriverProperties, SerialStringListUpdatesAllRecordsOrNone) {
+    CTestSerialDriver source;
+    source.SetTimingDefaults(7, 2, 333);
+    source.SetPortDefaults(TRUE, 1200, CPortProperties::PARITY_ODD, CPortProperties::STOPBITS_ONE,
+                           8, 2, CPortProperties::MEDIA_RS422);
+    CStringList dumped;
+    ASSERT_TRUE(source.DumpToStringList(dumped));
+    CTestSerialDriver copy;
+    ASSERT_TRUE(copy.UpdateFromStringList(&dumped));
+    EXPECT_TRUE(dumped.IsEmpty());
+    EXPECT_EQ(copy.GetTimeout(), 333u);
+    EXPECT_EQ(copy.GetMediaType(), CPortProperties::MEDIA_RS422);
+
+    // A failure in any record leaves every record and the list as they were.
+    const std::vector<std::vector<const char*>> failing = {
+        {"Port.BaudRate=fast", "Flow.RTSCTSDelay=5", "Timing.Timeout=5"},
+        {"Port.BaudRate=2400", "Flow.RTSControl=4", "Timing.Timeout=5"},
+        {"Port.BaudRate=2400", "Flow.RTSCTSDelay=5", "Timing.Timeout=-5"},
+        {"Port.BaudRate=2400", "Flow.RTSCTSDelay=5", "Timing.Timeout=5", "garbage"},
+        {"Port.BaudRate=2400", "Flow.RTSCTSDelay=5"},  // no timing lines
+        {"Port.BaudRate=2400", "Timing.Timeout=5"},    // no flow lines
+    };
+    CTestSerialDriver driver;
+    driver.SetTimingDefaults(1, 1, 4444);
+    const Bytes before = PropertiesOf(driver);
+    for (const auto& lines : failing) {
+        CStringList list = ListOf(lines);
+        const std::vector<CString> listBefore = Lines(list);
+        EXPECT_FALSE(driver.UpdateFromStringList(&list)) << lines.back();
+        EXPECT_EQ(PropertiesOf(driver), before) << lines.back();
+        EXPECT_EQ(Lines(list), listBefore) << lines.back();
+    }
+
+    CTestNetworkDriver network;
+    CStringList list = ListOf({"TimeoutOnly.Timeout=5", "garbage"});
+    EXPECT_FALSE(network.UpdateFromStringList(&list));
+    EXPECT_EQ(network.GetTimeout(), 750u);
+    EXPECT_EQ(list.GetCount(), 2);
+}
+
+TEST(DriverProperties, PackedConversionNeedsARecordThatFitsInMilliseconds) {
+    CTestSerialDriver driver;
+    driver.SetTimingDefaults(0, 3, 1500);
+    const Bytes before = PropertiesOf(driver);
+    EXPECT_FALSE(driver.PackedFileConvertProperties(nullptr, 4));
+    EXPECT_EQ(driver.GetPortNumber(), 1);
+    EXPECT_EQ(driver.GetTimeout(), 1500u);
+    EXPECT_EQ(PropertiesOf(driver), before);
+
+    CPortData packed;
+    packed.m_TimingProperties.m_dwTimeout = 4294968;  // seconds: too many ms for 32 bits
+    EXPECT_FALSE(driver.PackedFileConvertProperties(&packed, 4));
+    EXPECT_EQ(PropertiesOf(driver), before);
+    packed.m_TimingProperties.m_dwTimeout = 4294967;  // the most that fits
+    EXPECT_TRUE(driver.PackedFileConvertProperties(&packed, 4));
+    EXPECT_EQ(driver.GetTimeout(), 4294967000u);
+    EXPECT_EQ(driver.GetPortNumber(), 4);
 }
 
 TEST(ProtocolConstruction, NamesTheSheetAndStoresTheBaseVersionText) {
@@ -49,24 +566,6 @@ TEST(ProtocolConstruction, NamesTheSheetAndStoresTheBaseVersionText) {
     EXPECT_EQ(network.GetPortNumber(), 0xFFFF);
     EXPECT_EQ(network.GetTimeout(), 750u);
     EXPECT_EQ(CProtocol().GetPortNumber(), 0xFFFF);
-}
-
-TEST(ProtocolTransfers, CountBlocksAndTheirTimeInEitherState) {
-    CProtocol p;
-    CComBlock a;
-    a.SetComTime(40);
-    CComBlock b;
-    b.SetComTime(60);
-    EXPECT_EQ(p.TransferData(&a), 0u);
-    EXPECT_EQ(p.TransferDeviceData(&b), 2000u);
-    EXPECT_EQ(p.GetBlockCount(), 2u);
-    EXPECT_EQ(p.GetTotalCommsTime(), 100u);
-    EXPECT_EQ(p.GetAveBlockExecutionTime(), 50u);
-    EXPECT_EQ(p.GetBlocksPerSecond(), 20u);
-    EXPECT_EQ(p.TransferData(nullptr), 2005u);
-    EXPECT_EQ(p.GetBlockCount(), 2u);
-    p.ResetStatistics();
-    EXPECT_EQ(p.GetBlockCount(), 0u);
 }
 
 TEST(ProtocolAddresses, StepValidateAndCopyAnEmptyAddressFirst) {
@@ -133,10 +632,13 @@ TEST(ProtocolNullArguments, GiveDefinedResults) {
     EXPECT_EQ(p.GetPortName(), "");
     EXPECT_EQ(p.LoadSubProtocol(nullptr), 0u);
     EXPECT_NE(p.ValidateRemoteAddress(nullptr), 0u);
+    EXPECT_EQ(p.TransferData(nullptr), 2005u);
+    EXPECT_EQ(p.TransferDeviceData(nullptr), 2005u);
+    EXPECT_EQ(p.GetBlockCount(), 0u);
     CTestSerialDriver driver;
     EXPECT_FALSE(driver.UpdateFromStringList(nullptr));
-    EXPECT_TRUE(driver.PackedFileConvertProperties(nullptr, 4));
-    EXPECT_EQ(driver.GetPortNumber(), 4);
+    CTestNetworkDriver network;
+    EXPECT_FALSE(network.UpdateFromStringList(nullptr));
 }
 
 TEST(SerialProperties, DefaultsSettersAndGettersAgree) {
@@ -160,87 +662,8 @@ TEST(SerialProperties, DefaultsSettersAndGettersAgree) {
     EXPECT_EQ(driver.GetTimeout(), 1500u);
 }
 
-TEST(SerialProperties, ArchiveHoldsGeneralPortFlowTimingInOrder) {
-    CTestSerialDriver source;
-    source.SetPortDefaults(FALSE, 38400, CPortProperties::PARITY_NONE,
-                           CPortProperties::STOPBITS_ONE, 8, 3, CPortProperties::MEDIA_RS232);
-    source.SetTimingDefaults(0, 1, 900);
-    const Bytes stored = StoreWith([&](CArchive& ar) { source.SerializeProperties(ar); });
-
-    // The same bytes, record by record, from the records themselves.
-    CGeneralProperties general;
-    general.m_strVersion = "Protocol version string not implemented!";
-    const Bytes expected = StoreWith([&](CArchive& ar) {
-        general.Serialize(ar);
-        source.GetPortProperties()->Serialize(ar);
-        source.GetFlowProperties()->Serialize(ar);
-        source.GetTimingProperties()->Serialize(ar);
-    });
-    EXPECT_EQ(stored, expected);
-
-    CTestSerialDriver loaded;
-    LoadFrom(stored, [&](CArchive& ar) { loaded.SerializeProperties(ar); });
-    EXPECT_EQ(loaded.GetBaudRate(), 38400u);
-    EXPECT_EQ(loaded.GetPortNumber(), 3);
-    EXPECT_EQ(loaded.GetTimeout(), 900u);
-}
-
-TEST(SerialProperties, TruncatedArchiveLeavesEverySettingAsItWas) {
-    CTestSerialDriver source;
-    source.SetTimingDefaults(0, 9, 4321);
-    source.SetPortDefaults(FALSE, 1200, CPortProperties::PARITY_NONE, CPortProperties::STOPBITS_ONE,
-                           8, 9, CPortProperties::MEDIA_RS232);
-    Bytes stored = StoreWith([&](CArchive& ar) { source.SerializeProperties(ar); });
-    stored.resize(stored.size() - 2);
-    CTestSerialDriver target;
-    LoadFrom(stored, [&](CArchive& ar) {
-        EXPECT_THROW(target.SerializeProperties(ar), CArchiveException);
-    });
-    EXPECT_EQ(target.GetBaudRate(), 9600u);
-    EXPECT_EQ(target.GetPortNumber(), 1);
-    EXPECT_EQ(target.GetTimeout(), 1000u);
-
-    // A network driver's archive is not a serial driver's.
-    CTestNetworkDriver network;
-    const Bytes other = StoreWith([&](CArchive& ar) { network.SerializeProperties(ar); });
-    LoadFrom(other, [&](CArchive& ar) {
-        EXPECT_THROW(target.SerializeProperties(ar), CArchiveException);
-    });
-    EXPECT_EQ(target.GetBaudRate(), 9600u);
-}
-
-TEST(SerialProperties, StringListRoundTripStopsAtTheFirstFailure) {
-    CTestSerialDriver source;
-    source.SetTimingDefaults(7, 2, 333);
-    CStringList list;
-    ASSERT_TRUE(source.DumpToStringList(list));
-    CTestSerialDriver target;
-    ASSERT_TRUE(target.UpdateFromStringList(&list));
-    EXPECT_EQ(target.GetTimeout(), 333u);
-    EXPECT_TRUE(list.IsEmpty());
-
-    CStringList broken;
-    source.DumpToStringList(broken);
-    broken.SetAt(broken.GetHeadPosition(), "Port.BaudRate=fast");
-    CTestSerialDriver untouched;
-    EXPECT_FALSE(untouched.UpdateFromStringList(&broken));
-    EXPECT_EQ(untouched.GetTimeout(), 1000u) << "flow and timing were not reached";
-}
-
-TEST(SerialProperties, PackedRecordTimeOutBecomesMilliseconds) {
-    CPortData packed;
-    packed.m_TimingProperties.m_dwTimeout = 3;
-    packed.m_PortProperties.m_wPortNumber = 8;
-    packed.m_PortProperties.m_dwBaudRate = 4800;
-    CTestSerialDriver driver;
-    EXPECT_TRUE(driver.PackedFileConvertProperties(&packed, 2));
-    EXPECT_EQ(driver.GetTimeout(), 3000u);
-    EXPECT_EQ(driver.GetPortNumber(), 2);
-    EXPECT_EQ(driver.GetBaudRate(), 4800u);
-}
-
 TEST(NetworkProtocolHooks, DefaultsMatchIdZeroAndBuildNothing) {
-    CTestNetworkDriver driver;
+    CNetworkProtocol driver;
     CCombuf packet;
     packet.Add(0x42);
     EXPECT_EQ(driver.GetBlockIdFromPacket(&packet), 0u);
@@ -248,13 +671,6 @@ TEST(NetworkProtocolHooks, DefaultsMatchIdZeroAndBuildNothing) {
     CPollListItem item;
     EXPECT_EQ(driver.FormatTxMessage(&packet, &item, NETMSG_POLL_REQUEST), 0u);
     EXPECT_EQ(packet.GetSize(), 1);
-
-    CStringList list;
-    ASSERT_TRUE(driver.DumpToStringList(list));
-    CTestNetworkDriver other;
-    other.SetTimeoutDefaults(10);
-    ASSERT_TRUE(other.UpdateFromStringList(&list));
-    EXPECT_EQ(other.GetTimeout(), 750u);
 }
 
 TEST(DriverPlugins, LoadCreateAndRunADriverFromASharedObject) {

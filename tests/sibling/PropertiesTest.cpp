@@ -2,6 +2,8 @@
 // the property sheet.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
@@ -102,6 +104,13 @@ TEST(PropertyStringList, BadLinesFailAndChangeNeitherRecordNorList) {
         {"Port.BaudRate=1200", "Port.DataBits=0x8"},
         {"Port.=1"},
         {"port.BaudRate=1200"},
+        // A line that is no "Record.Field=Value" among the record's lines.
+        {"Port.BaudRate=1200", "garbage"},
+        {"Port.BaudRate=1200", ""},
+        {"Port.BaudRate=1200", "Flow.RTSControl"},
+        {"Port.BaudRate=1200", ".RTSControl=1"},
+        {"Port.BaudRate=1200", "Flow RTSControl=1"},
+        {"Port.BaudRate=1200", "Flow.RTS Control=1"},
     };
     for (const auto& lines : bad) {
         CStringList list = ListOf(lines);
@@ -115,6 +124,68 @@ TEST(PropertyStringList, BadLinesFailAndChangeNeitherRecordNorList) {
     }
     CPortProperties port;
     EXPECT_FALSE(port.UpdateFromStringList(nullptr));
+}
+
+TEST(PropertyStringList, AnotherRecordsLineEndsTheRecordWhateverFollowsIt) {
+    CStringList list = ListOf({"Port.BaudRate=1200", "Flow.Anything=1", "garbage"});
+    CPortProperties port;
+    ASSERT_TRUE(port.UpdateFromStringList(&list));
+    EXPECT_EQ(port.m_dwBaudRate, 1200u);
+    EXPECT_EQ(Lines(list), (std::vector<CString>{"Flow.Anything=1", "garbage"}));
+}
+
+// Each ranged field of the records, with the values a line may give it and
+// some it may not.
+struct RangedField {
+    const char* pszField;
+    std::function<std::unique_ptr<CQZProperties>()> make;
+    std::vector<const char*> accepted;
+    std::vector<const char*> refused;
+};
+
+template <class T>
+std::function<std::unique_ptr<CQZProperties>()> Make() {
+    return [] { return std::make_unique<T>(); };
+}
+
+TEST(PropertyStringList, RangedFieldsTakeOnlyTheirValues) {
+    const std::vector<RangedField> fields = {
+        {"Port.Parity", Make<CPortProperties>(), {"0", "1", "2"}, {"-1", "3", "7"}},
+        {"Port.StopBits", Make<CPortProperties>(), {"0", "2"}, {"1", "3", "-2"}},
+        {"Port.Media", Make<CPortProperties>(), {"0", "1", "2"}, {"3", "-1"}},
+        {"Port.ParityEnabled", Make<CPortProperties>(), {"0", "1"}, {"2", "-1"}},
+        {"Port.DataBits", Make<CPortProperties>(), {"5", "6", "7", "8"}, {"0", "4", "9", "16"}},
+        {"Port.BaudRate", Make<CPortProperties>(), {"1", "110", "4294967295"}, {"0"}},
+        {"Flow.RTSControl", Make<CFlowProperties>(), {"0", "1", "2", "3"}, {"4", "-1"}},
+        {"Flow.DTRControl", Make<CFlowProperties>(), {"0", "1", "2"}, {"3", "-1"}},
+        {"Flow.FlowControlEnabled", Make<CFlowProperties>(), {"0", "1"}, {"2", "-1"}},
+        {"TCPIP.PortNumber", Make<CTCPIPProperties>(), {"0", "502", "65535"}, {"65536", "-1"}},
+        {"TCPIP.UseTCPIP", Make<CTCPIPProperties>(), {"0", "1"}, {"2", "-1"}},
+    };
+    for (const RangedField& field : fields) {
+        for (const char* pszValue : field.refused) {
+            const CString line = CString(field.pszField) + "=" + pszValue;
+            CStringList list = ListOf({line.GetString(), "Timing.Timeout=5"});
+            std::unique_ptr<CQZProperties> record = field.make();
+            const Bytes unchanged = Stored(*record);
+            EXPECT_FALSE(record->UpdateFromStringList(&list)) << line;
+            EXPECT_EQ(Stored(*record), unchanged) << line;
+            EXPECT_EQ(list.GetCount(), 2) << line;
+        }
+        for (const char* pszValue : field.accepted) {
+            const CString line = CString(field.pszField) + "=" + pszValue;
+            CStringList list = ListOf({line.GetString()});
+            std::unique_ptr<CQZProperties> record = field.make();
+            ASSERT_TRUE(record->UpdateFromStringList(&list)) << line;
+            CStringList dumped;
+            record->DumpToStringList(dumped);
+            bool bFound = false;
+            for (const CString& dumpedLine : Lines(dumped)) {
+                bFound = bFound || dumpedLine == line;
+            }
+            EXPECT_TRUE(bFound) << line << " was not stored";
+        }
+    }
 }
 
 TEST(PollListStringList, ReplacesTheListAndChecksTheCount) {
@@ -150,8 +221,13 @@ TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndRoundTrips) {
     timing.m_dwRetryCount = 5;
     timing.m_dwTimeout = 0x01020304;
     const Bytes b = Stored(timing);
-    // Version 2, second member 0, layout 1, then the three fields.
-    const Bytes expected = {2, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 5, 0, 0, 0, 4, 3, 2, 1, 0, 0, 0, 0};
+    const Bytes expected = {
+        2, 0,   0,   0,   0,   0,   0,   0,  // version 2, second member 0
+        2, 0,   0,   0,                      // layout 2
+        6, 'T', 'i', 'm', 'i', 'n', 'g',     // the record's name
+        5, 0,   0,   0,   4,   3,   2,   1,  // retries, time-out,
+        0, 0,   0,   0,                      // request delay
+    };
     EXPECT_EQ(b, expected);
 
     CTimingProperties back(timing);
@@ -179,14 +255,31 @@ TEST(PropertyArchive, DamagedRecordsThrowAndLeaveTheRecordAsItWas) {
         EXPECT_THROW(LoadFrom(cut, [&](CArchive& ar) { target.Serialize(ar); }), CArchiveException);
         EXPECT_EQ(Stored(target), unchanged);
     }
-    b[8] = 9;  // an unknown layout
-    try {
-        LoadFrom(b, [&](CArchive& ar) { target.Serialize(ar); });
-        FAIL() << "loaded an unknown layout";
-    } catch (const CArchiveException& e) {
-        EXPECT_EQ(e.m_cause, CArchiveException::badSchema);
-    }
+    auto causeOfLoading = [&](const Bytes& bytes) {
+        try {
+            LoadFrom(bytes, [&](CArchive& ar) { target.Serialize(ar); });
+        } catch (const CArchiveException& e) {
+            return e.m_cause;
+        }
+        return static_cast<int>(CArchiveException::none);
+    };
+    Bytes layout = b;
+    layout[8] = 9;  // an unknown layout
+    EXPECT_EQ(causeOfLoading(layout), CArchiveException::badSchema);
+    layout[8] = 1;  // the layout before records carried their names
+    EXPECT_EQ(causeOfLoading(layout), CArchiveException::badSchema);
     EXPECT_EQ(Stored(target), unchanged);
+
+    // Another record's archive, even one as long: the name tells.
+    CFlowProperties flow;
+    EXPECT_EQ(causeOfLoading(Stored(flow)), CArchiveException::badClass);
+    CTimeoutOnlyProperties timeout;
+    EXPECT_EQ(causeOfLoading(Stored(timeout)), CArchiveException::badClass);
+    EXPECT_EQ(Stored(target), unchanged);
+    CTimingProperties timing;
+    EXPECT_THROW(LoadFrom(Stored(timing), [&](CArchive& ar) { timeout.Serialize(ar); }),
+                 CArchiveException);
+    EXPECT_EQ(timeout.m_dwTimeout, 1000u);
 }
 
 TEST(PropertyArchive, PollListKeepsEveryItemWholeAndRejectsHugeCounts) {
@@ -203,7 +296,8 @@ TEST(PropertyArchive, PollListKeepsEveryItemWholeAndRejectsHugeCounts) {
     EXPECT_EQ(FileTimeToULongLong(back.m_PollList[0]->m_ftSent), 0x0123456789ABCDEFull);
     EXPECT_EQ(back.m_PollList[0]->m_dwError, 2001u);
 
-    Bytes huge(b.begin(), b.begin() + 12);
+    // The header: object record, layout and the name "Poll".
+    Bytes huge(b.begin(), b.begin() + 17);
     huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});  // count 2^31 - 1
     EXPECT_THROW(LoadFrom(huge, [&](CArchive& ar) { back.Serialize(ar); }), CArchiveException);
     EXPECT_EQ(back.m_PollList.GetSize(), 1);
