@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 #include "kelvara/Kelvara.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr std::size_t kRequestSize = 12;
 constexpr std::size_t kReplySize = 29;
+constexpr auto kConnectDeadline = std::chrono::seconds(5);
 
 sockaddr_in Loopback(int nPort) {
     sockaddr_in address{};
@@ -93,9 +95,18 @@ void BM_TCPIPPortRoundTrip(benchmark::State& state) {
     CCombuf request;
     request.SetSize(kRequestSize);
     CCombuf reply;
-    port.Open();
-    while (port.TestConnection() != 1) {
+    // The responder listens already, so the connect completes at once on
+    // loopback; a few seconds without it mean something is wrong.
+    const auto deadline = std::chrono::steady_clock::now() + kConnectDeadline;
+    bool bConnected = port.Open() == 0;
+    while (bConnected && port.TestConnection() != 1) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            bConnected = false;
+        }
         std::this_thread::yield();
+    }
+    if (!bConnected) {
+        state.SkipWithError("the port did not connect to the responder");
     }
     for (auto _ : state) {
         if (port.Write(&request, &stats) != 0 || port.Read(&reply, kReplySize, &stats) != 0) {

@@ -30,7 +30,9 @@ bool SetEvent(Handle hEvent);
 bool ResetEvent(Handle hEvent);
 
 // Waits up to nTimeoutMs (kWaitInfinite: no limit) until one of the nCount
-// events (1 to 64) is set and takes the first of them in array order.
+// events (1 to 64) is set and takes the first of them in array order. An
+// event closed during the wait fails it only while none of the others that
+// are still open is set.
 std::uint32_t WaitForObjects(const Handle* pHandles, std::uint32_t nCount,
                              std::uint32_t nTimeoutMs);
 inline std::uint32_t WaitForObject(Handle hEvent, std::uint32_t nTimeoutMs) {

@@ -124,18 +124,23 @@ public:
             }
         }
         for (;;) {
+            // A set event is taken before a closed one fails the wait: an
+            // owner that sets one event and then closes another (a port
+            // waking its thread before releasing the thread's other event)
+            // is heard, whichever of the two the waiter wakes to see. A
+            // closed event's own signal is never taken.
             for (std::uint32_t i = 0; i < nCount; ++i) {
-                if (events[i]->bClosed) {
-                    SetLastSystemError(EBADF);
-                    return kWaitFailed;
-                }
-            }
-            for (std::uint32_t i = 0; i < nCount; ++i) {
-                if (events[i]->bSignalled) {
+                if (events[i]->bSignalled && !events[i]->bClosed) {
                     if (!events[i]->bManualReset) {
                         events[i]->bSignalled = false;
                     }
                     return kWaitObject0 + i;
+                }
+            }
+            for (std::uint32_t i = 0; i < nCount; ++i) {
+                if (events[i]->bClosed) {
+                    SetLastSystemError(EBADF);
+                    return kWaitFailed;
                 }
             }
             if (nTimeoutMs == kWaitInfinite) {

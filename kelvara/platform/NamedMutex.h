@@ -35,4 +35,12 @@ std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName);
 // tools: the library itself never removes a name.
 bool RemoveNamedMutex(const std::string& strName);
 
+// Puts the names this process opens or removes from now on into a scope:
+// a name then stands for a mutex shared only with processes that use the
+// same scope. The empty scope, the default, is the system-wide one; handles
+// already open keep their mutex. For test programs that run beside each
+// other and hold such mutexes for long: the library itself never sets a
+// scope.
+void SetNamedMutexScope(const std::string& strScope);
+
 }  // namespace kelvara::platform

@@ -57,12 +57,11 @@ std::uint64_t Fnv1a(const std::string& s) {
     return h;
 }
 
-// Any text becomes a valid shared-memory name: one leading slash, no other
-// slash, bounded length; distinct texts stay distinct.
-std::string ObjectName(const std::string& strName) {
-    static const char kHex[] = "0123456789ABCDEF";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+std::string Encode(const std::string& strText) {
     std::string encoded;
-    for (unsigned char c : strName) {
+    for (unsigned char c : strText) {
         const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
                            (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
         if (plain) {
@@ -73,9 +72,19 @@ std::string ObjectName(const std::string& strName) {
             encoded += kHex[c & 0xF];
         }
     }
+    return encoded;
+}
+
+// Any text becomes a valid shared-memory name: one leading slash, no other
+// slash, bounded length; distinct texts stay distinct. A scope comes first,
+// set off by a '+' that no encoded text contains.
+std::string ObjectName(const std::string& strScope, const std::string& strName) {
+    const bool bScoped = !strScope.empty();
+    std::string encoded = bScoped ? Encode(strScope) + "+" + Encode(strName) : Encode(strName);
     if (encoded.size() > kMaxEncodedName) {
+        const std::string strKey = bScoped ? strScope + '\0' + strName : strName;
         std::string hash;
-        for (std::uint64_t h = Fnv1a(strName), i = 0; i < 16; ++i, h >>= 4) {
+        for (std::uint64_t h = Fnv1a(strKey), i = 0; i < 16; ++i, h >>= 4) {
             hash += kHex[h & 0xF];
         }
         encoded = encoded.substr(0, kMaxEncodedName - 17) + "~" + hash;
@@ -209,7 +218,9 @@ private:
 
 struct Registry {
     std::mutex lock;
+    // By system object name, so that a change of scope opens afresh.
     std::map<std::string, std::weak_ptr<NamedMutex>> byName;
+    std::string strScope;
 };
 
 Registry& TheRegistry() {
@@ -224,10 +235,10 @@ std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName) {
     // Held while the block is mapped, so that one process maps each name
     // once: a mutex seen at two addresses would confuse thread checkers.
     std::lock_guard<std::mutex> guard(r.lock);
-    if (auto existing = r.byName[strName].lock()) {
+    const std::string object = ObjectName(r.strScope, strName);
+    if (auto existing = r.byName[object].lock()) {
         return existing;
     }
-    const std::string object = ObjectName(strName);
     const int fd = shm_open(object.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         return nullptr;
@@ -244,12 +255,24 @@ std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName) {
         return nullptr;
     }
     auto handle = std::make_shared<PosixNamedMutex>(pBlock);
-    r.byName[strName] = handle;
+    r.byName[object] = handle;
     return handle;
 }
 
 bool RemoveNamedMutex(const std::string& strName) {
-    return shm_unlink(ObjectName(strName).c_str()) == 0;
+    Registry& r = TheRegistry();
+    std::string object;
+    {
+        std::lock_guard<std::mutex> guard(r.lock);
+        object = ObjectName(r.strScope, strName);
+    }
+    return shm_unlink(object.c_str()) == 0;
+}
+
+void SetNamedMutexScope(const std::string& strScope) {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.strScope = strScope;
 }
 
 }  // namespace kelvara::platform

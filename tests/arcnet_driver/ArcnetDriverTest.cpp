@@ -13,6 +13,7 @@
 #include "ArcnetRegisterStation.h"
 #include "RegisterPackets.h"
 #include "kelvara/Kelvara.h"
+#include "support/NamedMutexScope.h"
 #include "support/Wait.h"
 
 namespace {

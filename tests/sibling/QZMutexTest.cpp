@@ -161,4 +161,32 @@ TEST_F(QZMutexTest, NamesThatAreNoFileNamesStillWork) {
     EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(odd));
 }
 
+TEST_F(QZMutexTest, AScopedProcessSharesTheNameOnlyWithItsScope) {
+    Channel ch;
+    const pid_t pid = ForkHolder(Name(), ch);  // holds the system-wide mutex
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'L');
+    const std::string scope = std::string(Name()) + "-scope";
+
+    kelvara::platform::SetNamedMutexScope(scope);
+    CQZMutex::CLock* pLock = nullptr;
+    {
+        CQZMutex scoped(Name());
+        pLock = scoped.Lock(0);
+        EXPECT_NE(pLock, nullptr) << "a scope of its own is not held by the other process";
+        scoped.Unlock(pLock);
+        EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(Name()));
+    }
+    kelvara::platform::SetNamedMutexScope("");
+    {
+        CQZMutex shared(Name());
+        EXPECT_EQ(shared.Lock(0), nullptr) << "back in the system-wide scope";
+    }
+
+    ASSERT_TRUE(Channel::Send(ch.toChild[1], 'u'));
+    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'U');
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+}
+
 }  // namespace

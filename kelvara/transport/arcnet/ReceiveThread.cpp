@@ -17,7 +17,6 @@ IMPLEMENT_DYNCREATE(CReceiveThread, CWinThreadPlus)
 namespace {
 
 constexpr DWORD kReceiveEventFired = platform::kWaitObject0;
-constexpr DWORD kCloseEventFired = platform::kWaitObject0 + 1;
 
 // The oldest packet waiting in the driver; a request that fails reads as
 // "nothing waiting".
@@ -41,7 +40,6 @@ int CReceiveThread::Run() {
     if (ShouldTerminate()) {
         return 0;
     }
-    DWORD dwLastWait = platform::kWaitFailed;
     do {
         CCriticalSection* pLock = NotifyWorking();
         if (m_pPort == nullptr) {
@@ -49,13 +47,18 @@ int CReceiveThread::Run() {
             ThreadSleep(1);
             continue;
         }
-        if (dwLastWait != kCloseEventFired) {
-            dwLastWait = WaitForPacketsOrClose();
-            if (dwLastWait == kReceiveEventFired) {
-                TakeWaitingPackets();
-            }
+        const DWORD dwWait = WaitForPacketsOrClose();
+        if (dwWait == kReceiveEventFired) {
+            TakeWaitingPackets();
         }
         NotifyFinishedWork(pLock);
+        if (dwWait != kReceiveEventFired) {
+            // The close event fired, or the wait failed because the port
+            // has closed the events it waits on: nothing more will come,
+            // and another wait would only fail again at once. The thread
+            // ends here; the port still stops it and waits for it.
+            return 0;
+        }
         ThreadSleepAfterWork();
     } while (!ShouldTerminate());
     return 0;

@@ -5,8 +5,9 @@
 // the port's close event, then fetches every packet waiting in the driver.
 // Packets addressed to this station (or every packet, when the port has no
 // node id) are queued while the list holds fewer than 100; the others are
-// only counted as bytes in. Once the close event has fired the thread no
-// longer waits and passes idly until the port stops it.
+// only counted as bytes in. Once the close event has fired, or a wait has
+// failed because Close released the events, the thread neither waits nor
+// passes any more: Run returns, and the port's StopThread only collects it.
 #pragma once
 
 #include "kelvara/framework/Types.h"

@@ -540,6 +540,7 @@ BOOL CVirtualArcnetSegment::GetCardState(int nIndex, CCardState* pState) const {
     pState->dwBusyRefusals = card.dwBusyRefusals;
     pState->dwCancels = card.dwCancels;
     pState->dwStatusReads = card.dwStatusReads;
+    pState->bAcknowledged = card.dwAcknowledged != 0 ? TRUE : FALSE;
     pState->dwPacketsWaiting = static_cast<DWORD>(card.queue.size());
     pState->dwPacketsDropped = card.dwPacketsDropped;
     return TRUE;

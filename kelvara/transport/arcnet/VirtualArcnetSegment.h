@@ -74,6 +74,9 @@ public:
         DWORD dwBusyRefusals = 0;
         DWORD dwCancels = 0;
         DWORD dwStatusReads = 0;
+        // The last transmission's destination acknowledged it (the status
+        // block shows it once any delayed reads have passed).
+        BOOL bAcknowledged = FALSE;
         DWORD dwPacketsWaiting = 0;
         DWORD dwPacketsDropped = 0;  // lost because the card's queue was full
     };

@@ -125,7 +125,13 @@ int CSlaveListenThread::ListenForMsg() {
         return -1;
     }
     // 4. Hand it over; the port becomes connected and tells its protocol.
-    pPort->m_Socket.store(hAccepted, std::memory_order_relaxed);
+    //    A port that still holds a socket keeps it: the accepted one
+    //    would replace it unclosed.
+    TCPIPSocket hNone = TCPIP_INVALID_SOCKET;
+    if (!pPort->m_Socket.compare_exchange_strong(hNone, hAccepted)) {
+        platform::CloseSocket(hAccepted);
+        return -1;
+    }
     m_bConnected.store(1, std::memory_order_release);
     pPort->OnConnect();
     return 0;

@@ -40,7 +40,13 @@ public:
     // listens.
     void ListenAgain();
     // One accept attempt: 0 when a master was accepted or there is nothing
-    // to listen with, -1 when no connection was waiting.
+    // to listen with, -1 when no connection was waiting. No accept is made
+    // while the port reports itself connected, even when this thread did
+    // not connect it (a master kept over a StopListen and StartListen):
+    // the port's socket is never overwritten. A port that holds a socket
+    // without being connected (a slave's Open forgets the connection, not
+    // its socket; a master's connect under way) keeps it: the accepted
+    // connection is closed and -1 returned.
     int ListenForMsg();
 
     BOOL IsMasterConnected() const { return m_bConnected.load(std::memory_order_acquire); }

@@ -100,6 +100,7 @@ DWORD CTCPIPPort::Open() {
 }
 
 DWORD CTCPIPPort::Close() {
+    std::lock_guard<std::mutex> guard(m_connectionLock);
     m_bConnected.store(0, std::memory_order_release);
     m_bConnectPending = 0;
     ReleaseSocket();
@@ -255,20 +256,31 @@ DWORD CTCPIPPort::Clear() {
 }
 
 void CTCPIPPort::OnConnect() {
-    m_bConnected.store(1, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> guard(m_connectionLock);
+        // A Close on the driver's thread may have taken the socket between
+        // the accept and now: a port without a socket is not connected.
+        if (m_Socket.load(std::memory_order_relaxed) == TCPIP_INVALID_SOCKET) {
+            return;
+        }
+        m_bConnected.store(1, std::memory_order_release);
+    }
     if (m_pProtocol != nullptr) {
         m_pProtocol->MasterConnected();
     }
 }
 
 void CTCPIPPort::OnDisconnect() {
-    // 1. Neither connected nor connecting.
-    m_bConnected.store(0, std::memory_order_release);
-    m_bConnectPending = 0;
     if (!IsMaster()) {
-        // 2. Slave: the lost connection's socket goes, then listen afresh
-        //    and tell the protocol.
-        ReleaseSocket();
+        // 1. Neither connected nor connecting, and 2. (slave) the lost
+        //    connection's socket goes; then listen afresh and tell the
+        //    protocol.
+        {
+            std::lock_guard<std::mutex> guard(m_connectionLock);
+            m_bConnected.store(0, std::memory_order_release);
+            m_bConnectPending = 0;
+            ReleaseSocket();
+        }
         if (m_pListenThread != nullptr) {
             m_pListenThread->ListenAgain();
         }
@@ -277,7 +289,7 @@ void CTCPIPPort::OnDisconnect() {
         }
         return;
     }
-    // 3. Master: a new connect at once.
+    // 1. and 3. Master: a new connect at once.
     Close();
     Open();
 }

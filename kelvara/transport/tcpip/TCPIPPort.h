@@ -13,12 +13,16 @@
 // bytes that moved and log the traffic in the caller's CCommsStats.
 //
 // The port is driven from one thread, the driver's. In the slave role the
-// listening thread also writes the socket and the connected flag, without
-// a lock: it only does so while the port has no connection.
+// listening thread also writes the socket and the connected flag: it only
+// does so while the port has no connection. The reads of both stay
+// lock-free; a short lock only makes the listening thread's OnConnect and
+// the driver's Close (or a lost slave connection) happen one after the
+// other, so that the port is never connected without a socket.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <mutex>
 
 #include "kelvara/framework/Types.h"
 #include "kelvara/transport/ComObject.h"
@@ -51,21 +55,32 @@ public:
     // Reads what one receive brings, up to dwCount bytes, waiting up to one
     // second for the first. 0 when dwCount bytes came, 2001 when fewer or
     // none came (the buffer keeps dwCount bytes either way), 1402 when not
-    // connected, 1405 would block, 1400 when the connection is lost.
+    // connected, 1405 would block, 1400 when the connection is lost. With
+    // dwCount 0 it still waits, but makes no receive (that would find 0
+    // bytes, which reads as a closed connection): 0 when the socket became
+    // readable within the second, else 2001; nothing is taken or counted.
     DWORD Read(CCombuf* pBuffer, DWORD dwCount, CCommsStats* pStats);
     // Sends the buffer once: 0 when all of it went, 2001 when part, 1402,
-    // 1405 or 1400 as for Read.
+    // 1405 or 1400 as for Read. An empty buffer sends nothing and gives 0
+    // (a send of 0 bytes would read as a lost connection); nothing is
+    // counted or logged then.
     DWORD Write(CCombuf* pBuffer, CCommsStats* pStats);
     using CComObject::Read;
     using CComObject::Write;
-    // Discards every byte waiting on the connection: 0, 1402 or 1400.
+    // Discards every byte waiting on the connection: 0, 1402 or 1400. It
+    // receives 512 bytes at a time rather than one, and stops with 0 after
+    // 1 MiB even when more keeps coming, so a peer that never stops sending
+    // cannot hold the driver's thread.
     DWORD Clear();
 
     // Sees whether a pending outgoing connect has completed: 1 when it has
     // (the port is then connected). A master without a pending connect
     // starts one.
     int TestConnection();
-    // A master was accepted by the listening thread.
+    // A master was accepted by the listening thread, which has put its
+    // socket in the port: the port is connected and tells its protocol.
+    // When the socket has gone meanwhile (Close ran on the driver's thread
+    // after the accept) the port stays unconnected and tells nothing.
     void OnConnect();
     // The connection was lost: a master reconnects at once, a slave listens
     // afresh and tells its protocol.
@@ -103,6 +118,10 @@ protected:
     // thread once it has seen the connected flag set.
     std::atomic<TCPIPSocket> m_Socket{TCPIP_INVALID_SOCKET};
     BOOL m_bConnectPending = 0;
+    // Held while the socket and the connected flag change together: in
+    // OnConnect, Close and a slave's OnDisconnect. Never held across a
+    // call into the protocol or the listening thread.
+    std::mutex m_connectionLock;
 
 private:
     // Where the master connects to: kept for the retries of TestConnection.

@@ -2,6 +2,7 @@
 // card driver's record layouts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <future>
 
@@ -9,6 +10,7 @@
 #include "kelvara/platform/DeviceIo.h"
 #include "kelvara/platform/Event.h"
 #include "kelvara/platform/SystemError.h"
+#include "support/ThreadState.h"
 #include "transport/arcnet/ArcnetTestSupport.h"
 
 namespace {
@@ -53,6 +55,40 @@ TEST(ArcnetEvents, ClosingAnEventFailsItsWaiterAndEveryLaterUse) {
     const platform::Handle hNext = platform::CreateEventHandle(false, false, "D");
     EXPECT_NE(hNext, h);
     platform::CloseHandle(hNext);
+}
+
+// The receive thread's case at Close: one event is set, then another event
+// of the same wait is closed, while the waiter sleeps. The set one is
+// taken, whichever of the two changes the waiter wakes to.
+TEST(ArcnetEvents, ASetEventIsTakenBeforeAnotherClosedDuringTheWait) {
+    for (int nRound = 0; nRound < 20; ++nRound) {
+        SCOPED_TRACE(nRound);
+        const platform::Handle handles[2] = {platform::CreateEventHandle(false, false, "Rx"),
+                                             platform::CreateEventHandle(false, false, "Close")};
+        std::atomic<int> nWaiter{0};
+        auto wait = std::async(std::launch::async, [&] {
+            nWaiter = testsupport::CurrentThreadId();
+            return platform::WaitForObjects(handles, 2, platform::kWaitInfinite);
+        });
+        ASSERT_TRUE(arcnet_test::WaitUntil([&] { return nWaiter != 0; }));
+        long nCall = testsupport::kThreadRunning;
+        ASSERT_TRUE(arcnet_test::WaitUntil([&] {
+            nCall = testsupport::BlockedSystemCall(nWaiter);
+            return nCall == testsupport::kThreadStateUnknown || testsupport::IsFutexCall(nCall);
+        }));
+        if (nCall == testsupport::kThreadStateUnknown) {
+            platform::SetEvent(handles[1]);
+            wait.get();
+            platform::CloseHandle(handles[0]);
+            platform::CloseHandle(handles[1]);
+            GTEST_SKIP() << "the kernel does not tell when the waiter sleeps";
+        }
+        platform::SetEvent(handles[1]);
+        platform::CloseHandle(handles[0]);
+        ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
+        EXPECT_EQ(wait.get(), platform::kWaitObject0 + 1);
+        platform::CloseHandle(handles[1]);
+    }
 }
 
 TEST(ArcnetDevices, ANameNoProviderServesFailsToOpen) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/NamedMutexScope.h"
 #include "support/Wait.h"
 
 namespace arcnet_test {

@@ -2,6 +2,8 @@
 // reads and writes, and what the driver is told.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "transport/arcnet/ArcnetTestSupport.h"
 
 namespace {
@@ -122,6 +124,33 @@ TEST(NetPortWrite, DeliversTheBufferAndCountsItsBytes) {
     EXPECT_EQ(rig.Card().dwCancels, 0u);
 }
 
+TEST(NetPortWrite, WithoutTheAcknowledgementWaitANodeNobodyAnswersStillSucceeds) {
+    CArcnetRig rig;  // no station 77 on the segment
+    CNetPort& port = rig.MakePort();
+    ASSERT_EQ(port.Open(), 0u);
+    CCombuf buffer;
+    buffer = "lost";
+    EXPECT_EQ(port.Write(77, &buffer, &rig.stats, 0), 0u);
+    auto card = rig.Card();
+    EXPECT_EQ(card.dwTransmissions, 1u);
+    EXPECT_FALSE(card.bAcknowledged) << "the status block shows no acknowledgement";
+    EXPECT_EQ(card.dwStatusReads, 0u) << "and nobody asked it";
+    EXPECT_EQ(card.dwCancels, 0u);
+    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 4u);
+
+    // The same for a station that is there but does not acknowledge.
+    ASSERT_TRUE(rig.segment.AddStation(kStation));
+    rig.SetFaults([](CFaults& f) { f.bNoAcknowledge = TRUE; });
+    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 0), 0u);
+    card = rig.Card();
+    EXPECT_EQ(card.dwTransmissions, 2u);
+    EXPECT_FALSE(card.bAcknowledged);
+    EXPECT_EQ(card.dwStatusReads, 0u);
+    EXPECT_EQ(card.dwCancels, 0u);
+    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 8u);
+    EXPECT_EQ(rig.segment.GetStationPacketCount(kStation), 1u);
+}
+
 TEST(NetPortWrite, AcknowledgementIsPolledFromTheStatusBlock) {
     CArcnetRig rig;
     ASSERT_TRUE(rig.segment.AddStation(kStation));
@@ -222,6 +251,33 @@ TEST(NetPortClose, ReleasesTheCardAndLeavesRequestsFailingSafely) {
     EXPECT_EQ(port.Read(&buffer), 1107u);
     EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 0), 1200u);
     EXPECT_EQ(port.Clear(), 1107u);
+}
+
+// Close wakes the receive thread and then closes the events it waits on,
+// and only later, once the poll thread has stopped, stops it. The thread
+// must end at the wake-up (or at the failed wait that follows the closing)
+// rather than spin until then.
+TEST(NetPortClose, TheReceiveThreadEndsWhileThePollThreadStillHoldsCloseUp) {
+    CArcnetRig rig;
+    rig.poll.AddItem(1, kStation);
+    rig.driver.HoldAt(NETMSG_POLL_REQUEST);
+    CNetPort& port = rig.MakePort();
+    ASSERT_EQ(port.Open(), 0u);
+    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
+    CReceiveThread* pReceiveThread = port.GetReceiveThread();
+    ASSERT_TRUE(pReceiveThread->IsThreadRunning());
+
+    auto closing = std::async(std::launch::async, [&] { return port.Close(); });
+    EXPECT_TRUE(WaitUntil([&] { return !pReceiveThread->IsThreadRunning(); }, 10s));
+    EXPECT_EQ(closing.wait_for(0s), std::future_status::timeout)
+        << "Close still waits for the poll thread";
+    EXPECT_TRUE(WaitUntil([&] { return rig.segment.GetCardCount() == 0; }))
+        << "the card is released before the threads stop";
+
+    rig.driver.Release();
+    EXPECT_EQ(closing.get(), 0u);
+    EXPECT_EQ(port.GetReceiveThread(), nullptr);
+    EXPECT_FALSE(port.IsConnected());
 }
 
 TEST(NetPortClose, DestroyingAnOpenPortStopsItsThreadsFirst) {

@@ -1,5 +1,6 @@
 #include "transport/tcpip/LoopbackPeer.h"
 
+#include "support/ThreadState.h"
 #include "support/Wait.h"
 
 #include <arpa/inet.h>
@@ -8,6 +9,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +62,18 @@ bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
 bool ConnectHasFailed(int fd) {
     pollfd entry{fd, POLLOUT, 0};
     return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP));
+}
+
+unsigned long SocketIdentity(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? static_cast<unsigned long>(status.st_ino) : 0;
+}
+
+bool SleepsInPoll(int nThreadId) {
+    return WaitUntil([&] {
+        const long nCall = testsupport::BlockedSystemCall(nThreadId);
+        return nCall == testsupport::kThreadStateUnknown || testsupport::IsPollCall(nCall);
+    });
 }
 
 RawConnection::RawConnection(RawConnection&& other) noexcept : m_fd(other.m_fd) {
@@ -122,14 +136,20 @@ void RawConnection::Close() {
     }
 }
 
-RawListener::RawListener(int nPort) {
+int RawConnection::Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+RawListener::RawListener(int nPort, int nBacklog) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int nOn = 1;
     ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn);
     sockaddr_in address = Loopback(nPort);
     socklen_t nLength = sizeof address;
     if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(m_fd, 5) == 0 &&
+        ::listen(m_fd, nBacklog) == 0 &&
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0) {
         m_nPort = ntohs(address.sin_port);
     }

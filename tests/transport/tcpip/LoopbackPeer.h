@@ -26,6 +26,12 @@ int CountOpenDescriptors();
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline = kDeadline);
 // The socket's connect has failed (it polls with an error or hang-up).
 bool ConnectHasFailed(int fd);
+// What tells one socket from another opened later under the same
+// descriptor number (its inode); 0 when the descriptor is not open.
+unsigned long SocketIdentity(int fd);
+// Waits until thread nThreadId of this process sleeps in a poll; when the
+// kernel does not tell, returns at once (true). False at the deadline.
+bool SleepsInPoll(int nThreadId);
 
 // One end of a connection, blocking, closed by the destructor.
 class RawConnection {
@@ -46,6 +52,8 @@ public:
     // True when the peer closes (or resets) before the deadline.
     bool SeesClose(std::chrono::milliseconds deadline = kDeadline);
     void Close();
+    // Gives up the descriptor without closing it.
+    int Release();
 
 private:
     int m_fd = -1;
@@ -53,7 +61,10 @@ private:
 
 class RawListener {
 public:
-    explicit RawListener(int nPort);  // 0: any free port
+    // nPort 0: any free port. A backlog of 0 holds one connection that is
+    // not accepted yet; the system drops the handshakes of any more, so
+    // their connects stay under way until that one is accepted.
+    explicit RawListener(int nPort, int nBacklog = 5);
     ~RawListener();
     int Port() const { return m_nPort; }
     // The next connection; invalid when none came before the deadline.
@@ -95,6 +106,8 @@ class ProbedPort : public CTCPIPPort {
 public:
     using CTCPIPPort::CTCPIPPort;
     TCPIPSocket Socket() const { return m_Socket.load(); }
+    // What the listening thread does first when it accepts a master.
+    void PutSocket(TCPIPSocket hSocket) { m_Socket.store(hSocket); }
     BOOL ConnectPending() const { return m_bConnectPending; }
     void DropListeningThread() {
         delete m_pListenThread;

@@ -2,8 +2,11 @@
 // over after every failure, against socat and raw loopback peers.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <memory>
 
+#include "support/ThreadState.h"
 #include "transport/tcpip/LoopbackPeer.h"
 
 namespace {
@@ -88,6 +91,57 @@ TEST_F(TCPIPMaster, PendingConnectRefusedIsRetriedOnTheSameSocket) {
     EXPECT_EQ(m_port.Socket(), hSocket);
     EXPECT_TRUE(m_port.IsConnected());
     EXPECT_TRUE(device.Accept().IsValid());
+}
+
+TEST_F(TCPIPMaster, ReadWhileTheConnectIsPendingGives1402AndConnectsAfresh) {
+    // The device's listen queue is full: the system drops the port's
+    // handshake, so its connect stays under way until the device accepts.
+    RawListener listener(0, 0);
+    RawConnection queued = RawConnection::ConnectTo(listener.Port());
+    ASSERT_TRUE(queued.IsValid());
+    Aim(listener.Port());
+    ASSERT_EQ(m_port.Open(), 0u);
+    const unsigned long nFirst = SocketIdentity(m_port.Socket());
+    ASSERT_NE(nFirst, 0u);
+
+    CCombuf reply;
+    EXPECT_EQ(m_port.Read(&reply, 4, &m_stats), 1402u);
+    EXPECT_FALSE(m_port.IsConnected());
+    EXPECT_TRUE(m_port.ConnectPending()) << "a new connect is under way";
+    const unsigned long nSecond = SocketIdentity(m_port.Socket());
+    EXPECT_NE(nSecond, 0u);
+    EXPECT_NE(nSecond, nFirst) << "on a socket of its own";
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 0u);
+
+    // Room in the queue: the handshake's next try gets through, and the
+    // next Read finds the connect completed and proceeds.
+    EXPECT_TRUE(listener.Accept().IsValid());
+    RawConnection device = listener.Accept();
+    ASSERT_TRUE(device.IsValid());
+    device.Send("pong");
+    EXPECT_EQ(m_port.Read(&reply, 4, &m_stats), 0u);
+    EXPECT_EQ(Text(reply, 4), "pong");
+    EXPECT_EQ(SocketIdentity(m_port.Socket()), nSecond);
+}
+
+TEST_F(TCPIPMaster, DeviceClosingWhileReadWaitsGives1400AndReconnects) {
+    RawListener listener(0);
+    RawConnection device = OpenAndAccept(listener);
+    std::atomic<int> nReader{0};
+    CCombuf reply;
+    auto reading = std::async(std::launch::async, [&] {
+        nReader = testsupport::CurrentThreadId();
+        return m_port.Read(&reply, 10, &m_stats);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return nReader != 0; }));
+    // Closing before the reader waits would give the same result; the
+    // case under test is the close that wakes the wait.
+    ASSERT_TRUE(SleepsInPoll(nReader));
+    device.Close();
+    EXPECT_EQ(reading.get(), 1400u);
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 0u);
+    EXPECT_FALSE(m_port.IsConnected());
+    EXPECT_TRUE(listener.Accept().IsValid()) << "a new connect at once";
 }
 
 TEST_F(TCPIPMaster, ShortReplyThenPeerCloseGives2001Then1400AndReconnects) {

@@ -2,9 +2,12 @@
 // time, hands it to the port, and listens again when the master is lost.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <future>
 #include <memory>
 
+#include "support/ThreadState.h"
 #include "transport/tcpip/LoopbackPeer.h"
 
 namespace {
@@ -56,6 +59,108 @@ TEST_F(TCPIPSlave, SocatMasterConnectsAndExchanges) {
     EXPECT_EQ(Text(reply, 7), "status?");
     EXPECT_EQ(m_stats.GetTotalBytesIn(), 7u);
     EXPECT_EQ(m_port->Clear(), 0u) << "the accepted socket does not block";
+}
+
+TEST_F(TCPIPSlave, ShortRequestGives2001CountingWhatCameAndLoggingTheWholeBuffer) {
+    ASSERT_EQ(m_port->StartListen(), 0u);
+    RawConnection master = ConnectMaster(0);
+    master.Send("ABCD");
+    ASSERT_TRUE(BecomesReadable(m_port->Socket()));
+    CCombuf request;
+    EXPECT_EQ(m_port->Read(&request, 10, &m_stats), 2001u);
+    EXPECT_EQ(request.GetSize(), 10);
+    EXPECT_EQ(Text(request, 4), "ABCD");
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 4u);
+    CString line;
+    m_stats.GetFromCommsLog(&line);
+    EXPECT_EQ(line, CString("RXABCD......"));
+    EXPECT_TRUE(m_port->IsConnected()) << "short is not lost";
+
+    master.Send("EFGHIJ");
+    EXPECT_EQ(m_port->Read(&request, 6, &m_stats), 0u);
+    EXPECT_EQ(Text(request, 6), "EFGHIJ");
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 10u);
+}
+
+TEST_F(TCPIPSlave, MasterClosingWhileReadWaitsGives1400AndTheSlaveListensAgain) {
+    ASSERT_EQ(m_port->StartListen(), 0u);
+    RawConnection master = ConnectMaster(0);
+    std::atomic<int> nReader{0};
+    CCombuf request;
+    auto reading = std::async(std::launch::async, [&] {
+        nReader = testsupport::CurrentThreadId();
+        return m_port->Read(&request, 10, &m_stats);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return nReader != 0; }));
+    ASSERT_TRUE(SleepsInPoll(nReader));
+    master.Close();
+    EXPECT_EQ(reading.get(), 1400u);
+    EXPECT_EQ(m_protocol.m_nDisconnected, 1);
+    EXPECT_FALSE(m_port->IsConnected());
+    EXPECT_EQ(m_port->Socket(), TCPIP_INVALID_SOCKET) << "the lost master's socket is closed";
+
+    master = ConnectMaster(1);
+    CCombuf reply = Bytes("back");
+    EXPECT_EQ(m_port->Write(&reply, &m_stats), 0u);
+    EXPECT_EQ(master.Receive(4), "back");
+}
+
+// The listening thread puts the socket it accepted in the port and then
+// calls OnConnect; the driver's Close may come before, between or after.
+// Played here in both orders that matter, on the listening thread's steps.
+TEST_F(TCPIPSlave, CloseRacingTheHandOverNeverLeavesAConnectedPortWithoutASocket) {
+    RawListener listener(0);
+    const int nBefore = CountOpenDescriptors();
+    CCombuf reply;
+    {
+        // Close between the two steps takes the socket: nothing connects.
+        RawConnection master = RawConnection::ConnectTo(listener.Port());
+        m_port->PutSocket(listener.Accept().Release());
+        EXPECT_EQ(m_port->Close(), 0u);
+        m_port->OnConnect();
+        EXPECT_FALSE(m_port->IsConnected());
+        EXPECT_EQ(m_protocol.m_nConnected, 0) << "nothing to tell the protocol";
+        EXPECT_EQ(m_port->Read(&reply, 1, &m_stats), 1402u) << "not a wait on no socket";
+        EXPECT_TRUE(master.SeesClose());
+    }
+    {
+        // Close before the hand-over: the new master is simply connected.
+        RawConnection master = RawConnection::ConnectTo(listener.Port());
+        EXPECT_EQ(m_port->Close(), 0u);
+        m_port->PutSocket(listener.Accept().Release());
+        m_port->OnConnect();
+        EXPECT_TRUE(m_port->IsConnected());
+        EXPECT_EQ(m_protocol.m_nConnected, 1);
+        reply = Bytes("ok");
+        EXPECT_EQ(m_port->Write(&reply, &m_stats), 0u);
+        EXPECT_EQ(master.Receive(2), "ok");
+        EXPECT_EQ(m_port->Close(), 0u);
+    }
+    EXPECT_EQ(CountOpenDescriptors(), nBefore);
+}
+
+// A slave's Open forgets that it is connected but keeps the socket; a
+// master accepted then must not take that socket's place unclosed.
+TEST_F(TCPIPSlave, AMasterAcceptedWhileThePortStillHoldsASocketIsTurnedAway) {
+    ASSERT_EQ(m_port->StartListen(), 0u);
+    RawConnection first = ConnectMaster(0);
+    const TCPIPSocket hFirst = m_port->Socket();
+    EXPECT_EQ(m_port->Open(), 0u);
+    EXPECT_FALSE(m_port->IsConnected());
+
+    RawConnection second = RawConnection::ConnectTo(Port());
+    ASSERT_TRUE(second.IsValid());
+    CSlaveListenThread* pThread = m_port->GetListeningThread();
+    int nAccepted = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        nAccepted += pThread->ListenForMsg() == 0 ? 1 : 0;
+        return second.SeesClose(0ms);
+    }));
+    EXPECT_EQ(nAccepted, 0);
+    EXPECT_EQ(m_port->Socket(), hFirst);
+    EXPECT_EQ(m_protocol.m_nConnected, 1);
+    EXPECT_EQ(m_port->Close(), 0u);
+    EXPECT_TRUE(first.SeesClose());
 }
 
 TEST_F(TCPIPSlave, SecondMasterWaitsUntilTheFirstIsLost) {
