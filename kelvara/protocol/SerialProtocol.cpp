@@ -79,32 +79,8 @@ bool CSerialProtocol::DumpToStringList(CStringList& list) {
 }
 
 bool CSerialProtocol::UpdateFromStringList(CStringList* pList) {
-    if (pList == nullptr) {
-        return false;
-    }
-    // The records update copies of themselves from a copy of the list, in
-    // order, stopping at the first that fails; only when all three succeed
-    // do the driver's records and the caller's list change. Assignment,
-    // unlike a copy, keeps each record's version.
-    CStringList lines(*pList);
-    CPortProperties port;
-    port = m_PortProperties;
-    CFlowProperties flow;
-    flow = m_FlowProperties;
-    CTimingProperties timing;
-    timing = m_TimingProperties;
-    if (!port.UpdateFromStringList(&lines) || !flow.UpdateFromStringList(&lines) ||
-        !timing.UpdateFromStringList(&lines)) {
-        return false;
-    }
-    m_PortProperties = port;
-    m_FlowProperties = flow;
-    m_TimingProperties = timing;
-    // The records took their lines from the head.
-    while (pList->GetCount() > lines.GetCount()) {
-        pList->RemoveHead();
-    }
-    return true;
+    return UpdateRecordsFromStringList(pList,
+                                       {&m_PortProperties, &m_FlowProperties, &m_TimingProperties});
 }
 
 BOOL CSerialProtocol::IsParityEnabled() {

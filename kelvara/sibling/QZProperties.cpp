@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "kelvara/framework/File.h"
+
 // The chain of run-time classes goes through CQZObject's record to CObject.
 IMPLEMENT_DYNAMIC(CQZProperties, CQZObject)
 
@@ -184,4 +186,42 @@ CQZProperties::Field CQZProperties::StringField(const char* pszName, CString& st
                      }
                      return true;
                  }};
+}
+
+bool UpdateRecordsFromStringList(CStringList* pList,
+                                 std::initializer_list<CQZProperties*> records) {
+    if (pList == nullptr) {
+        return false;
+    }
+    CMemFile saved;
+    {
+        CArchive ar(&saved, CArchive::store);
+        for (CQZProperties* pRecord : records) {
+            pRecord->Serialize(ar);
+        }
+    }
+    CStringList lines(*pList);
+    size_t nUpdated = 0;
+    for (CQZProperties* pRecord : records) {
+        if (!pRecord->UpdateFromStringList(&lines)) {
+            break;
+        }
+        ++nUpdated;
+    }
+    if (nUpdated < records.size()) {
+        saved.SeekToBegin();
+        CArchive ar(&saved, CArchive::load);
+        for (CQZProperties* pRecord : records) {
+            if (nUpdated-- == 0) {
+                break;
+            }
+            pRecord->Serialize(ar);
+        }
+        return false;
+    }
+    // The records took their lines from the head.
+    while (pList->GetCount() > lines.GetCount()) {
+        pList->RemoveHead();
+    }
+    return true;
 }

@@ -159,3 +159,11 @@ private:
     const char* m_pszRecordName;
     CQZPropertyPage m_Page;
 };
+
+// Updates several records whose lines follow one another at the head of the
+// list, in the order given, all or nothing: true when every record took its
+// lines; otherwise false, with every record and the list as they were (the
+// records that had already taken their lines are restored from their
+// archive form). A driver with more than one record answers its own
+// UpdateFromStringList this way.
+bool UpdateRecordsFromStringList(CStringList* pList, std::initializer_list<CQZProperties*> records);

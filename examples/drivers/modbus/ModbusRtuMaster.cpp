@@ -95,7 +95,8 @@ public:
         return CSerialProtocol::DumpToStringList(list) && m_Modbus.DumpToStringList(list);
     }
     bool UpdateFromStringList(CStringList* pList) override {
-        return CSerialProtocol::UpdateFromStringList(pList) && m_Modbus.UpdateFromStringList(pList);
+        return UpdateRecordsFromStringList(
+            pList, {&m_PortProperties, &m_FlowProperties, &m_TimingProperties, &m_Modbus});
     }
 
 private:

@@ -109,8 +109,7 @@ public:
                m_Modbus.DumpToStringList(list);
     }
     bool UpdateFromStringList(CStringList* pList) override {
-        return pList != nullptr && m_TCPIP.UpdateFromStringList(pList) &&
-               m_Timing.UpdateFromStringList(pList) && m_Modbus.UpdateFromStringList(pList);
+        return UpdateRecordsFromStringList(pList, {&m_TCPIP, &m_Timing, &m_Modbus});
     }
 
 private:

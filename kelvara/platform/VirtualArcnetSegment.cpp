@@ -3,7 +3,7 @@
 // events are set and responders run after it has been released, so a
 // responder may call back into the segment and a port's threads never wait
 // for the segment while it waits for them.
-#include "kelvara/transport/arcnet/VirtualArcnetSegment.h"
+#include "kelvara/platform/VirtualArcnetSegment.h"
 
 #include <algorithm>
 #include <cerrno>
