@@ -343,7 +343,14 @@ CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested) {
     try {
         pOb->Serialize(*this);
     } catch (...) {
-        m_loadArray[nIndex].p = nullptr;
+        // The object goes, and with it whatever it loaded inside itself and
+        // may own: a later back reference to any of them is a bad index, not
+        // a dangling pointer.
+        for (size_t i = nIndex; i < m_loadArray.size(); ++i) {
+            if (!m_loadArray[i].isClass) {
+                m_loadArray[i].p = nullptr;
+            }
+        }
         delete pOb;
         m_nObjectSchema = nSchemaSave;
         throw;

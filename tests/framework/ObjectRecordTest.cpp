@@ -47,6 +47,26 @@ public:
 };
 IMPLEMENT_SERIAL(CTestOther, CObject, 1)
 
+// Owns two objects, loaded one after the other.
+class CTestPair : public CObject {
+    DECLARE_SERIAL(CTestPair)
+public:
+    ~CTestPair() override {
+        delete m_pFirst;
+        delete m_pSecond;
+    }
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar << m_pFirst << m_pSecond;
+        } else {
+            ar >> m_pFirst >> m_pSecond;
+        }
+    }
+    CObject* m_pFirst = nullptr;
+    CObject* m_pSecond = nullptr;
+};
+IMPLEMENT_SERIAL(CTestPair, CObject, 1)
+
 const Bytes kNewClassHeader = {0xFF, 0xFF, 0x03, 0x00, 0x09, 0x00, 'C', 'T',
                                'e',  's',  't',  'N',  'o',  'd',  'e'};
 
@@ -150,6 +170,26 @@ TEST(DamagedArchives, ReportWhatIsWrong) {
     Bytes classAsObject = kNewClassHeader;
     classAsObject.insert(classAsObject.end(), {1, 0, 0, 0, 0x01, 0x00});
     EXPECT_EQ(CauseOfLoading(classAsObject), CArchiveException::badIndex);
+}
+
+TEST(DamagedArchives, ObjectsInsideAFailedObjectCannotBeReferencedLater) {
+    CTestPair pair;
+    pair.m_pFirst = new CTestNode(7);
+    Bytes bytes = StoreWith([&](CArchive& ar) { ar << &pair << pair.m_pFirst; });
+    // The pair's second object: null (00 00) becomes an index never given.
+    ASSERT_EQ(bytes[bytes.size() - 4], 0x00);
+    bytes[bytes.size() - 4] = 0x09;
+    LoadFrom(bytes, [](CArchive& ar) {
+        CObject* p = nullptr;
+        EXPECT_THROW(ar >> p, CArchiveException);
+        // The node was loaded inside the pair and went with it.
+        try {
+            ar >> p;
+            FAIL() << "a back reference reached an object that was deleted";
+        } catch (const CArchiveException& e) {
+            EXPECT_EQ(e.m_cause, CArchiveException::badIndex);
+        }
+    });
 }
 
 TEST(DamagedArchives, HugeClaimedLengthsFailBeforeAllocating) {
