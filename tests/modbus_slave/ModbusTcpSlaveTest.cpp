@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/ChildProcess.h"
+#include "support/PeerProcess.h"
 
 namespace {
 
