@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/Wait.h"
 
 namespace {
 
@@ -19,13 +20,7 @@ CByteArray BytesOf(std::initializer_list<BYTE> bytes) {
 }
 
 std::vector<std::string> Drain(CCommsStats& stats) {
-    std::vector<std::string> lines;
-    while (stats.GetCommsLogCount() > 0) {
-        CString line;
-        stats.GetFromCommsLog(&line);
-        lines.push_back(line.str());
-    }
-    return lines;
+    return testsupport::DrainCommsLog(stats);
 }
 
 TEST(CommsStatsRates, ArePerSecondOfBlockTimeAndTruncate) {

@@ -23,12 +23,14 @@ bool WaitUntil(Predicate done, std::chrono::milliseconds deadline = std::chrono:
     return true;
 }
 
-// Empties a driver's comms log; its lines, oldest first.
-inline std::vector<std::string> DrainCommsLog(CProtocol& driver) {
+// Empties a comms log (a driver's or a CCommsStats); its lines, oldest
+// first.
+template <class LogOwner>
+std::vector<std::string> DrainCommsLog(LogOwner& owner) {
     std::vector<std::string> lines;
-    while (driver.GetCommsLogCount() > 0) {
+    while (owner.GetCommsLogCount() > 0) {
         CString line;
-        driver.GetFromCommsLog(&line);
+        owner.GetFromCommsLog(&line);
         lines.emplace_back(line.GetString());
     }
     return lines;

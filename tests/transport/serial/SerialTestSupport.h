@@ -9,6 +9,7 @@
 
 #include "kelvara/Kelvara.h"
 #include "kelvara/platform/SystemError.h"
+#include "support/Wait.h"
 
 namespace serialtest {
 
@@ -44,15 +45,7 @@ protected:
             .GetString();
     }
 
-    std::vector<std::string> CommsLog() {
-        std::vector<std::string> lines;
-        while (stats.GetCommsLogCount() > 0) {
-            CString line;
-            stats.GetFromCommsLog(&line);
-            lines.emplace_back(line.GetString());
-        }
-        return lines;
-    }
+    std::vector<std::string> CommsLog() { return testsupport::DrainCommsLog(stats); }
 
     static CCombuf Buffer(const std::vector<BYTE>& bytes) {
         CCombuf buffer;
