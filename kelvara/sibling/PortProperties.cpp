@@ -53,6 +53,8 @@ void CPortProperties::DescribeFields(FieldList& fields) {
     fields.push_back(BoolField("ParityEnabled", m_bParityEnabled));
     fields.push_back(EnumField("Parity", m_Parity, {PARITY_NONE, PARITY_EVEN, PARITY_ODD}));
     fields.push_back(IntegerField("DataBits", m_wDataBits, 5, 8));
-    fields.push_back(EnumField("StopBits", m_StopBits, {STOPBITS_ONE, STOPBITS_TWO}));
+    // 1 is how people write one stop bit; like 0, the port reads it as one.
+    fields.push_back(EnumField("StopBits", m_StopBits,
+                               {STOPBITS_ONE, static_cast<STOPBITS_ENUM>(1), STOPBITS_TWO}));
     fields.push_back(EnumField("Media", m_MediaType, {MEDIA_RS232, MEDIA_RS485, MEDIA_RS422}));
 }

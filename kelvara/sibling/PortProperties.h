@@ -1,7 +1,8 @@
 // CPortProperties: the settings of a serial line. Lines: "Port.PortNumber"
 // (0 to 65535), "Port.BaudRate" (1 and up), "Port.ParityEnabled" (0 or 1),
 // "Port.Parity", "Port.DataBits" (5 to 8), "Port.StopBits", "Port.Media"
-// (the values of their enumerations), each with a decimal value.
+// (the values of their enumerations; stop bits also 1, read as one stop bit
+// like 0), each with a decimal value.
 #pragma once
 
 #include "kelvara/sibling/QZProperties.h"

@@ -151,7 +151,7 @@ std::function<std::unique_ptr<CQZProperties>()> Make() {
 TEST(PropertyStringList, RangedFieldsTakeOnlyTheirValues) {
     const std::vector<RangedField> fields = {
         {"Port.Parity", Make<CPortProperties>(), {"0", "1", "2"}, {"-1", "3", "7"}},
-        {"Port.StopBits", Make<CPortProperties>(), {"0", "2"}, {"1", "3", "-2"}},
+        {"Port.StopBits", Make<CPortProperties>(), {"0", "1", "2"}, {"3", "-2"}},
         {"Port.Media", Make<CPortProperties>(), {"0", "1", "2"}, {"3", "-1"}},
         {"Port.ParityEnabled", Make<CPortProperties>(), {"0", "1"}, {"2", "-1"}},
         {"Port.DataBits", Make<CPortProperties>(), {"5", "6", "7", "8"}, {"0", "4", "9", "16"}},
