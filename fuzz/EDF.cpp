@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "support/EDFReference.h"
@@ -15,7 +16,7 @@ namespace {
 
 void Require(bool condition) {
     if (!condition) {
-        __builtin_trap();
+        std::abort();
     }
 }
 

@@ -1,4 +1,4 @@
-// Wall-clock time as a file time, and a millisecond tick count.
+// Wall-clock time as a file time, a millisecond tick count, and sleep.
 #pragma once
 
 #include <cstdint>
@@ -10,5 +10,8 @@ std::uint64_t CurrentFileTime();
 // Milliseconds from a fixed point in the past, unaffected by changes of
 // the wall clock; wraps modulo 2^32 like the system tick count.
 std::uint32_t TickCount();
+// Blocks the calling thread for at least nMilliseconds (a signal does not
+// cut it short).
+void SleepFor(std::uint32_t nMilliseconds);
 
 }  // namespace kelvara::platform

@@ -4,7 +4,7 @@
 // No device driver of that kind exists on this system, so devices come from
 // providers registered by name in this process: a provider plays the driver
 // (the virtual ARCNET segment is one). Opening a name that no provider serves
-// fails with ENOENT, as opening a device whose driver is not installed does.
+// fails (NotFound), as opening a device whose driver is not installed does.
 #pragma once
 
 #include <cstdint>
@@ -50,11 +50,8 @@ bool UnregisterDeviceProvider(const std::string& strName, const DeviceProvider* 
 // reason as the last system error when it cannot.
 Handle OpenDevice(const std::string& strName);
 // Sends one control request to an open device. False with the reason as the
-// last system error; EBADF when hDevice is not an open device.
+// last system error; BadHandle when hDevice is not an open device.
 bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn, std::uint32_t nInSize,
                      void* pOut, std::uint32_t nOutSize, std::uint32_t* pReturned);
-
-// The system error of a device that refuses a request because it is busy.
-int DeviceBusyError();
 
 }  // namespace kelvara::platform

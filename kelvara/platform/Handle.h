@@ -5,7 +5,7 @@
 // A handle value is what a port registers with a driver (four bytes), so it
 // has to be a number rather than a pointer. Every use looks the value up in
 // the process's table of open objects: a value that was closed, or never
-// opened, fails with EBADF instead of reaching a released object. Values are
+// opened, fails (BadHandle) instead of reaching a released object. Values are
 // not reused until the 32-bit count has wrapped, so a stale value that a
 // driver still holds cannot reach a newer object.
 #pragma once
@@ -23,7 +23,7 @@ constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 
 // Closes an event or a device. A thread waiting on the event wakes with a
 // failed wait; a device request already under way finishes on the device.
-// False (EBADF) when the value is not open.
+// False (BadHandle) when the value is not open.
 bool CloseHandle(Handle hObject);
 
 }  // namespace kelvara::platform

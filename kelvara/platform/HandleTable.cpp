@@ -5,7 +5,6 @@
 // needs nothing more than a look at each of them under that lock. Device
 // requests and provider calls run outside the lock, so a provider may set
 // events from inside a request.
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -96,7 +95,7 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         auto pEvent = FindLocked<EventObject>(h);
         if (!pEvent) {
-            SetLastSystemError(EBADF);
+            FailWith(ErrorCategory::BadHandle);
             return false;
         }
         pEvent->bSignalled = bSet;
@@ -108,7 +107,7 @@ public:
 
     std::uint32_t Wait(const Handle* pHandles, std::uint32_t nCount, std::uint32_t nTimeoutMs) {
         if (pHandles == nullptr || nCount == 0 || nCount > kMaxWaitObjects) {
-            SetLastSystemError(EINVAL);
+            FailWith(ErrorCategory::Invalid);
             return kWaitFailed;
         }
         const auto deadline =
@@ -119,7 +118,7 @@ public:
         for (std::uint32_t i = 0; i < nCount; ++i) {
             events.push_back(FindLocked<EventObject>(pHandles[i]));
             if (!events.back()) {
-                SetLastSystemError(EBADF);
+                FailWith(ErrorCategory::BadHandle);
                 return kWaitFailed;
             }
         }
@@ -139,7 +138,7 @@ public:
             }
             for (std::uint32_t i = 0; i < nCount; ++i) {
                 if (events[i]->bClosed) {
-                    SetLastSystemError(EBADF);
+                    FailWith(ErrorCategory::BadHandle);
                     return kWaitFailed;
                 }
             }
@@ -198,7 +197,7 @@ private:
 bool CloseHandle(Handle hObject) {
     std::shared_ptr<Object> pObject = Table::Instance().Remove(hObject);
     if (!pObject) {
-        SetLastSystemError(EBADF);
+        FailWith(ErrorCategory::BadHandle);
         return false;
     }
     if (pObject->kind == Kind::Device) {
@@ -236,14 +235,14 @@ bool UnregisterDeviceProvider(const std::string& strName, const DeviceProvider* 
 Handle OpenDevice(const std::string& strName) {
     std::shared_ptr<DeviceProvider> pProvider = Table::Instance().Provider(strName);
     if (!pProvider) {
-        SetLastSystemError(ENOENT);
+        FailWith(ErrorCategory::NotFound);
         return kInvalidHandle;
     }
     SetLastSystemError(0);
     std::shared_ptr<DeviceFile> pFile = pProvider->OpenDevice();
     if (!pFile) {
-        if (LastSystemError() == 0) {
-            SetLastSystemError(ENODEV);
+        if (LastErrorCategory() == ErrorCategory::None) {
+            FailWith(ErrorCategory::NoDevice);
         }
         return kInvalidHandle;
     }
@@ -259,18 +258,14 @@ bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn, std:
     *pReturned = 0;
     std::shared_ptr<DeviceObject> pDevice = Table::Instance().Find<DeviceObject>(hDevice);
     if (!pDevice) {
-        SetLastSystemError(EBADF);
+        FailWith(ErrorCategory::BadHandle);
         return false;
     }
     if ((pIn == nullptr && nInSize != 0) || (pOut == nullptr && nOutSize != 0)) {
-        SetLastSystemError(EFAULT);
+        FailWith(ErrorCategory::Invalid);
         return false;
     }
     return pDevice->pFile->IoControl(dwCode, pIn, nInSize, pOut, nOutSize, pReturned);
-}
-
-int DeviceBusyError() {
-    return EBUSY;
 }
 
 }  // namespace kelvara::platform

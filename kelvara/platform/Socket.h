@@ -4,8 +4,8 @@
 // the POSIX call that does what the transport needs of its Winsock
 // counterpart, including where the two systems behave differently:
 //
-// - a non-blocking connect that has not finished reports EINPROGRESS, not
-//   would-block (IsConnectStarted);
+// - a non-blocking connect that has not finished is Started, whatever
+//   number the system reports for it;
 // - a connecting socket whose connect failed polls writable on POSIX, with
 //   the failure as its pending error; WaitWritable does not count it as
 //   writable, as select's write set would not on Winsock;
@@ -16,7 +16,8 @@
 // - Send never raises SIGPIPE on a connection the peer has closed.
 //
 // Functions that fail leave the reason as the last system error
-// (LastSystemError in SystemError.h). Every socket is close-on-exec.
+// (SystemError.h): a call with nothing to do on a non-blocking socket fails
+// as WouldBlock. Every socket is close-on-exec.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +25,11 @@
 
 namespace kelvara::platform {
 
-using SocketHandle = int;
-constexpr SocketHandle kInvalidSocket = -1;
+// The system's socket: a descriptor on POSIX, a SOCKET on Windows.
+using SocketHandle = std::uintptr_t;
+constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+
+enum class ConnectResult { Connected, Started, Failed };
 
 // What inet_addr answers for a text that is not an address.
 constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;
@@ -44,13 +48,12 @@ bool SetNonBlocking(SocketHandle hSocket);
 // malformed text.
 std::uint32_t Ipv4AddressFromText(const char* pszAddress);
 
-// Address in network byte order, port in host byte order. False when the
-// call failed; a non-blocking connect still under way fails too, with
-// IsConnectStarted true of the error.
-bool Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+// Address in network byte order, port in host byte order. On a non-blocking
+// socket a connect that has not finished yet is Started.
+ConnectResult Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
 // Connects again on a socket whose earlier connect failed; the result is as
 // for Connect.
-bool RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+ConnectResult RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
 bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
 bool Listen(SocketHandle hSocket, int nBacklog);
 // The next waiting connection, non-blocking, or kInvalidSocket when none
@@ -63,7 +66,8 @@ int WaitReadable(SocketHandle hSocket, int nTimeoutMs);
 // 1 when the socket is connected and can take data, 0 when not (yet, or its
 // connect failed: see PendingError), -1 when the wait failed.
 int WaitWritable(SocketHandle hSocket, int nTimeoutMs);
-// The socket's pending error number (0 when none); reading it clears it.
+// The socket's pending system error number (0 when none; ErrorCategoryOf
+// tells its category); reading it clears it.
 int PendingError(SocketHandle hSocket);
 
 // Bytes received, 0 when the peer has closed, -1 on error.
@@ -73,10 +77,5 @@ std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLeng
 // Shuts down both directions.
 bool Shutdown(SocketHandle hSocket);
 bool CloseSocket(SocketHandle hSocket);
-
-// Classes of error numbers the transport acts on.
-bool IsWouldBlock(int nError);
-bool IsConnectStarted(int nError);
-bool IsConnectionRefused(int nError);
 
 }  // namespace kelvara::platform

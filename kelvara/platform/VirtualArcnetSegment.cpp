@@ -6,7 +6,6 @@
 #include "kelvara/platform/VirtualArcnetSegment.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -69,9 +68,8 @@ bool TakeFault(int& nCount) {
     return true;
 }
 
-bool Fail(int nError) {
-    platform::SetLastSystemError(nError);
-    return false;
+bool Fail(platform::ErrorCategory error) {
+    return platform::FailWith(error);
 }
 
 void SetEvents(const std::vector<platform::Handle>& events) {
@@ -154,7 +152,7 @@ private:
 std::shared_ptr<platform::DeviceFile> CVirtualArcnetSegment::CImpl::OpenDevice() {
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_faults.bFailOpen) {
-        platform::SetLastSystemError(ENODEV);
+        platform::FailWith(platform::ErrorCategory::NoDevice);
         return nullptr;
     }
     auto pCard = std::make_shared<CardData>();
@@ -180,7 +178,7 @@ bool CVirtualArcnetSegment::CImpl::Request(const std::shared_ptr<CardData>& pCar
     std::lock_guard<std::mutex> guard(m_lock);
     CardData& card = *pCard;
     if (!card.bOpen) {
-        return Fail(EBADF);
+        return Fail(platform::ErrorCategory::BadHandle);
     }
     switch (dwCode) {
         case arcnet::kConfigure:
@@ -204,17 +202,17 @@ bool CVirtualArcnetSegment::CImpl::Request(const std::shared_ptr<CardData>& pCar
             card.dwAcknowledged = 0;
             return true;
         default:
-            return Fail(EINVAL);
+            return Fail(platform::ErrorCategory::Invalid);
     }
 }
 
 bool CVirtualArcnetSegment::CImpl::Configure(CardData& card, const void* pIn,
                                              std::uint32_t nInSize) {
     if (nInSize < arcnet::kConfigurationSize) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
     if (m_faults.bFailConfigure) {
-        return Fail(EIO);
+        return Fail(platform::ErrorCategory::Other);
     }
     std::memcpy(card.configuration.data(), pIn, arcnet::kConfigurationSize);
     const BYTE byNodeId = arcnet::ConfiguredNodeId(card.configuration);
@@ -226,10 +224,10 @@ bool CVirtualArcnetSegment::CImpl::Configure(CardData& card, const void* pIn,
 bool CVirtualArcnetSegment::CImpl::SetEventValue(platform::Handle& hEvent, const void* pIn,
                                                  std::uint32_t nInSize, bool bFault) {
     if (nInSize < arcnet::kEventValueSize) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
     if (bFault) {
-        return Fail(EIO);
+        return Fail(platform::ErrorCategory::Other);
     }
     hEvent = arcnet::LoadLE32(static_cast<const std::uint8_t*>(pIn));
     return true;
@@ -238,13 +236,13 @@ bool CVirtualArcnetSegment::CImpl::SetEventValue(platform::Handle& hEvent, const
 bool CVirtualArcnetSegment::CImpl::Transmit(const std::shared_ptr<CardData>& pCard, const void* pIn,
                                             std::uint32_t nInSize) {
     if (nInSize < arcnet::kTransmitRecordSize) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
     arcnet::TransmitBuffer buffer;
     std::memcpy(buffer.data(), pIn, buffer.size());
     const arcnet::TransmitRecord record = arcnet::TransmitRecord::Decode(buffer);
     if (record.dwLength > arcnet::kMaxDataLength || record.dwDestination > 0xFF) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
 
     std::vector<platform::Handle> rxEvents;
@@ -254,14 +252,14 @@ bool CVirtualArcnetSegment::CImpl::Transmit(const std::shared_ptr<CardData>& pCa
         std::lock_guard<std::mutex> guard(m_lock);
         CardData& card = *pCard;
         if (!card.bOpen) {
-            return Fail(EBADF);
+            return Fail(platform::ErrorCategory::BadHandle);
         }
         if (TakeFault(m_faults.nBusyTransmits)) {
             ++card.dwBusyRefusals;
-            return Fail(platform::DeviceBusyError());
+            return Fail(platform::ErrorCategory::Busy);
         }
         if (TakeFault(m_faults.nFailedTransmits)) {
-            return Fail(EIO);
+            return Fail(platform::ErrorCategory::Other);
         }
         ++card.dwTransmissions;
         const CPacket packet{card.byNodeId, static_cast<BYTE>(record.dwDestination),
@@ -286,7 +284,7 @@ bool CVirtualArcnetSegment::CImpl::Transmit(const std::shared_ptr<CardData>& pCa
 bool CVirtualArcnetSegment::CImpl::Receive(CardData& card, void* pOut, std::uint32_t nOutSize,
                                            std::uint32_t* pReturned) {
     if (nOutSize < arcnet::kReceiveRecordSize) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
     arcnet::ReceiveRecord record;
     if (!card.queue.empty()) {
@@ -307,7 +305,7 @@ bool CVirtualArcnetSegment::CImpl::Receive(CardData& card, void* pOut, std::uint
 bool CVirtualArcnetSegment::CImpl::ReadStatus(CardData& card, void* pOut, std::uint32_t nOutSize,
                                               std::uint32_t* pReturned) {
     if (nOutSize < arcnet::kStatusBlockSize) {
-        return Fail(EINVAL);
+        return Fail(platform::ErrorCategory::Invalid);
     }
     ++card.dwStatusReads;
     std::uint32_t dwAcknowledged = card.dwAcknowledged;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
-#include "kelvara/platform/FakeSerialLine.h"
+#include "kelvara/platform/FakeSerialDevice.h"
 #include "support/ArchiveBytes.h"
 
 namespace {
@@ -314,7 +314,7 @@ TEST(HostFlow, ProtocolDriverAnswersFromMemoryAndCountsEveryBlock) {
 class SerialHost : public ::testing::Test {
 protected:
     SerialHost() {
-        kelvara::platform::SetSerialLineOpener(device->Opener());
+        kelvara::platform::SetSerialDeviceOpener(device->Opener());
         CComPort::MapDevice(7, "/dev/fake");
         // Answers a request 'R', offset, count below offset 200 with the
         // count bytes offset, offset + 1, ...; stays silent above.
@@ -329,7 +329,7 @@ protected:
     }
     ~SerialHost() override {
         CComPort::MapDevice(7, nullptr);
-        kelvara::platform::SetSerialLineOpener(nullptr);
+        kelvara::platform::SetSerialDeviceOpener(nullptr);
     }
 
     std::shared_ptr<FakeSerialDevice> device = std::make_shared<FakeSerialDevice>();

@@ -1,7 +1,6 @@
 // The system helpers and the log entry point.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -12,8 +11,10 @@
 namespace {
 
 TEST(SystemUtility, LastErrorMessageIsTheSystemsTextForTheLastError) {
-    kelvara::platform::SetLastSystemError(ENOENT);
-    EXPECT_EQ(GetLastErrorMessage(), "No such file or directory");
+    const int nError = kelvara::platform::SystemErrorOf(kelvara::platform::ErrorCategory::NotFound);
+    kelvara::platform::SetLastSystemError(nError);
+    EXPECT_EQ(GetLastErrorMessage(), kelvara::platform::SystemErrorText(nError).c_str());
+    EXPECT_NE(GetLastErrorMessage(), kelvara::platform::SystemErrorText(0).c_str());
     kelvara::platform::SetLastSystemError(123456);
     EXPECT_FALSE(GetLastErrorMessage().IsEmpty());
 }

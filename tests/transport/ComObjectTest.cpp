@@ -1,8 +1,6 @@
 // The transport base: default answers and the logged system error message.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "kelvara/Kelvara.h"
 #include "kelvara/platform/SystemError.h"
 
@@ -32,19 +30,20 @@ TEST(ComObjectSystemMessage, NamesThePortTheErrorAndTheSystemText) {
     CString name("COM7");
     protocol.SetPortName(&name);
     CComObject port(7, &protocol);
-    kelvara::platform::SetLastSystemError(ENOENT);
+    const int nError = kelvara::platform::SystemErrorOf(kelvara::platform::ErrorCategory::NotFound);
+    kelvara::platform::SetLastSystemError(nError);
     port.OutputSystemMessage();
 
     CComObject orphan(7, nullptr);
-    kelvara::platform::SetLastSystemError(ENOENT);
+    kelvara::platform::SetLastSystemError(nError);
     orphan.OutputSystemMessage();
     QZSetLogSink(nullptr);
 
     EXPECT_EQ(calls, 1) << "a port without a protocol logs nothing";
     EXPECT_EQ(level, 1u);
     const CString expected =
-        FormatString("COM7 : Reported Win32 error code %d, message \"%s\"", ENOENT,
-                     kelvara::platform::SystemErrorText(ENOENT).c_str());
+        FormatString("COM7 : Reported Win32 error code %d, message \"%s\"", nError,
+                     kelvara::platform::SystemErrorText(nError).c_str());
     EXPECT_EQ(logged, expected);
 }
 

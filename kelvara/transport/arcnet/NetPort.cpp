@@ -1,8 +1,6 @@
 #include "kelvara/transport/arcnet/NetPort.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "kelvara/buffer/Combuf.h"
 #include "kelvara/platform/ArcnetDriver.h"
@@ -52,7 +50,7 @@ bool ReadStatus(DWORD hDriver, arcnet::StatusBuffer& status) {
 }
 
 void Pause(int nMilliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+    platform::SleepFor(static_cast<std::uint32_t>(nMilliseconds));
 }
 
 }  // namespace
@@ -236,7 +234,7 @@ DWORD CNetPort::SendTransmitRecord(BYTE byNode, const CCombuf& buffer) {
     if (Control(m_hDriver, arcnet::kTransmitPacket, bytes.data(), bytes.size(), nullptr, 0)) {
         return SE_NO_ERROR;
     }
-    if (platform::LastSystemError() == platform::DeviceBusyError()) {
+    if (platform::LastErrorCategory() == platform::ErrorCategory::Busy) {
         Pause(kBusyPauseMs);
         return SE_NET_NOT_SENT;
     }

@@ -2,7 +2,7 @@
 
 #include "kelvara/buffer/Combuf.h"
 #include "kelvara/framework/Ui.h"
-#include "kelvara/platform/CommDevice.h"
+#include "kelvara/platform/SerialDevice.h"
 #include "kelvara/platform/SystemError.h"
 #include "kelvara/protocol/CommsStats.h"
 #include "kelvara/protocol/ErrorCodes.h"
@@ -10,7 +10,6 @@
 #include "kelvara/sibling/PortProperties.h"
 #include "kelvara/sibling/TimingProperties.h"
 
-using kelvara::platform::CommDevice;
 using kelvara::platform::CommSettings;
 using kelvara::platform::CommStopBits;
 using kelvara::platform::CommTimeouts;
@@ -135,7 +134,7 @@ DWORD CComPort::Open() {
     m_strDevicePath.Format("\\\\.\\COM%d", static_cast<int>(m_pPortProperties->m_wPortNumber));
     // A device left open by an earlier Open would otherwise lock this one out.
     m_hComm.reset();
-    m_hComm = CommDevice::Open(m_strDevicePath.GetString());
+    m_hComm = kelvara::platform::OpenSerialDevice(m_strDevicePath.GetString());
     if (m_hComm && m_hComm->SetEventMask(kelvara::platform::kEventRxChar) &&
         m_hComm->SetQueueSizes(kInputQueueSize, kOutputQueueSize)) {
         m_bConnected.store(1, std::memory_order_relaxed);
@@ -175,8 +174,7 @@ bool CComPort::SetInitialTimeouts() {
 
 bool CComPort::HasDevice() const {
     if (!m_hComm) {
-        kelvara::platform::SetLastSystemError(kelvara::platform::DeviceNotOpenError());
-        return false;
+        return kelvara::platform::FailWith(kelvara::platform::ErrorCategory::BadHandle);
     }
     return true;
 }
@@ -243,7 +241,7 @@ DWORD CComPort::ReadResult(bool bReadOk, DWORD dwRead, DWORD dwCount) const {
     if (bReadOk) {
         return dwRead == dwCount ? SE_NO_ERROR : SE_TIMEOUT;
     }
-    return kelvara::platform::IsTimeoutError(kelvara::platform::LastSystemError())
+    return kelvara::platform::LastErrorCategory() == kelvara::platform::ErrorCategory::TimedOut
                ? SE_TIMEOUT
                : SE_COM_READ_FAILED;
 }

@@ -54,7 +54,7 @@ class CProtocol;
 class CTimingProperties;
 
 namespace kelvara::platform {
-class CommDevice;
+class SerialDevice;
 }
 
 // Control line functions of GetControlLineState (the system's codes).
@@ -130,7 +130,7 @@ private:
     DWORD ReadResult(bool bReadOk, DWORD dwRead, DWORD dwCount) const;
     void SetPollTimeout(DWORD dwTimeout);
 
-    std::unique_ptr<kelvara::platform::CommDevice> m_hComm;
+    std::unique_ptr<kelvara::platform::SerialDevice> m_hComm;
     CString m_strDevicePath;
     const CPortProperties* m_pPortProperties;
     const CFlowProperties* m_pFlowProperties;

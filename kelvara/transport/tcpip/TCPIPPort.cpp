@@ -89,8 +89,7 @@ DWORD CTCPIPPort::Open() {
     }
     m_dwAddress = platform::Ipv4AddressFromText(strAddress.GetString());
     m_wTCPPort = static_cast<WORD>(GetTCPIPPortNumber());
-    if (!platform::Connect(hSocket, m_dwAddress, m_wTCPPort) &&
-        !platform::IsConnectStarted(platform::LastSystemError())) {
+    if (platform::Connect(hSocket, m_dwAddress, m_wTCPPort) == platform::ConnectResult::Failed) {
         ReleaseSocket();
         return SE_TCPIP_SOCKET_ERROR;
     }
@@ -130,7 +129,8 @@ int CTCPIPPort::TestConnection() {
             break;
     }
     m_bConnected.store(0, std::memory_order_release);
-    if (platform::IsConnectionRefused(platform::PendingError(hSocket))) {
+    if (platform::ErrorCategoryOf(platform::PendingError(hSocket)) ==
+        platform::ErrorCategory::Refused) {
         platform::RestartConnect(hSocket, m_dwAddress, m_wTCPPort);
     }
     return 0;
@@ -163,7 +163,7 @@ DWORD CTCPIPPort::WaitForData(TCPIPSocket hSocket) {
 }
 
 DWORD CTCPIPPort::TransferFailed(std::ptrdiff_t nMoved) {
-    if (nMoved < 0 && platform::IsWouldBlock(platform::LastSystemError())) {
+    if (nMoved < 0 && platform::LastErrorCategory() == platform::ErrorCategory::WouldBlock) {
         return SE_TCPIP_WOULD_BLOCK;
     }
     // The peer closed (0 bytes) or the connection failed.
@@ -246,7 +246,7 @@ DWORD CTCPIPPort::Clear() {
             nDiscarded += static_cast<std::size_t>(nReceived);
             continue;
         }
-        if (nReceived < 0 && platform::IsWouldBlock(platform::LastSystemError())) {
+        if (nReceived < 0 && platform::LastErrorCategory() == platform::ErrorCategory::WouldBlock) {
             return SE_NO_ERROR;
         }
         OnDisconnect();

@@ -25,6 +25,7 @@
 #include <mutex>
 
 #include "kelvara/framework/Types.h"
+#include "kelvara/platform/Socket.h"
 #include "kelvara/transport/ComObject.h"
 
 class CCombuf;
@@ -32,9 +33,9 @@ class CCommsStats;
 class CSlaveListenThread;
 class CTCPIPProperties;
 
-// A socket as the TCP/IP transport holds it.
-using TCPIPSocket = int;
-constexpr TCPIPSocket TCPIP_INVALID_SOCKET = -1;
+// A socket as the TCP/IP transport holds it: the platform's own handle.
+using TCPIPSocket = kelvara::platform::SocketHandle;
+constexpr TCPIPSocket TCPIP_INVALID_SOCKET = kelvara::platform::kInvalidSocket;
 
 class CTCPIPPort : public CComObject {
     friend class CSlaveListenThread;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cerrno>
 #include <future>
 
 #include "kelvara/platform/ArcnetDriver.h"
@@ -14,6 +13,8 @@
 #include "transport/arcnet/ArcnetTestSupport.h"
 
 namespace {
+
+using Error = kelvara::platform::ErrorCategory;
 
 namespace platform = kelvara::platform;
 namespace arcnet = kelvara::platform::arcnet;
@@ -49,7 +50,7 @@ TEST(ArcnetEvents, ClosingAnEventFailsItsWaiterAndEveryLaterUse) {
     EXPECT_EQ(wait.get(), platform::kWaitFailed);
 
     EXPECT_FALSE(platform::SetEvent(h));
-    EXPECT_EQ(platform::LastSystemError(), EBADF);
+    EXPECT_EQ(platform::LastErrorCategory(), Error::BadHandle);
     EXPECT_EQ(platform::WaitForObject(h, 0), platform::kWaitFailed);
     EXPECT_FALSE(platform::CloseHandle(h));
     const platform::Handle hNext = platform::CreateEventHandle(false, false, "D");
@@ -93,10 +94,10 @@ TEST(ArcnetEvents, ASetEventIsTakenBeforeAnotherClosedDuringTheWait) {
 
 TEST(ArcnetDevices, ANameNoProviderServesFailsToOpen) {
     EXPECT_EQ(platform::OpenDevice("\\\\.\\NoSuchDev"), platform::kInvalidHandle);
-    EXPECT_EQ(platform::LastSystemError(), ENOENT);
+    EXPECT_EQ(platform::LastErrorCategory(), Error::NotFound);
     EXPECT_FALSE(platform::DeviceIoControl(platform::kInvalidHandle, arcnet::kCancelTransmit,
                                            nullptr, 0, nullptr, 0, nullptr));
-    EXPECT_EQ(platform::LastSystemError(), EBADF);
+    EXPECT_EQ(platform::LastErrorCategory(), Error::BadHandle);
 }
 
 TEST(ArcnetDriverRecords, CodesAndLayoutsAreTheDrivers) {

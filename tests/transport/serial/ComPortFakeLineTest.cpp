@@ -1,9 +1,8 @@
 // CComPort on a scripted device: every failure path with its result code and
 // logged system message, the control lines and RS-485 direction control.
-#include <cerrno>
 #include <memory>
 
-#include "kelvara/platform/FakeSerialLine.h"
+#include "kelvara/platform/FakeSerialDevice.h"
 #include "transport/serial/SerialTestSupport.h"
 
 namespace {
@@ -13,15 +12,16 @@ using kelvara::platform::kLineDTR;
 using kelvara::platform::kLineRTS;
 using kelvara::platform::LineParity;
 using Call = FakeSerialDevice::Call;
+using Error = kelvara::platform::ErrorCategory;
 using Events = std::vector<std::string>;
 
 class FakeLine : public serialtest::PortTest {
 protected:
     FakeLine() {
-        kelvara::platform::SetSerialLineOpener(device->Opener());
+        kelvara::platform::SetSerialDeviceOpener(device->Opener());
         CComPort::MapDevice(serialtest::kPort, "/dev/fake");
     }
-    ~FakeLine() override { kelvara::platform::SetSerialLineOpener(nullptr); }
+    ~FakeLine() override { kelvara::platform::SetSerialDeviceOpener(nullptr); }
 
     std::shared_ptr<FakeSerialDevice> device = std::make_shared<FakeSerialDevice>();
 };
@@ -44,11 +44,11 @@ TEST_F(FakeLine, EachFailedOpenStepGives1100WithTheSystemReason) {
     for (const Call call : {Call::Open, Call::SetEventMask, Call::SetQueueSizes}) {
         SCOPED_TRACE(static_cast<int>(call));
         logged.clear();
-        device->Fail(call, EACCES);
+        device->Fail(call, Error::Other);
         CComPort com = MakePort();
         EXPECT_EQ(com.Open(), 1100u);
         EXPECT_FALSE(com.IsConnected());
-        EXPECT_EQ(logged, Events{SystemMessage(EACCES)});
+        EXPECT_EQ(logged, Events{SystemMessage(Error::Other)});
         CCombuf buffer = Buffer({1, 2});
         EXPECT_EQ(com.Write(&buffer, &stats), 1107u);
         EXPECT_EQ(com.Read(&buffer, 2, &stats), 1107u);
@@ -110,17 +110,18 @@ TEST_F(FakeLine, InitTakesOddRecordValuesAsTheirDefaults) {
 TEST_F(FakeLine, InitFailuresGive1102WithTheSystemReason) {
     struct Case {
         Call call;
-        int nError;
+        Error error;
     };
-    for (const Case c : {Case{Call::GetAttributes, EIO}, Case{Call::SetAttributes, EPERM},
-                         Case{Call::SetModemLines, EIO}}) {
+    for (const Case c :
+         {Case{Call::GetAttributes, Error::Other}, Case{Call::SetAttributes, Error::Other},
+          Case{Call::SetModemLines, Error::Other}}) {
         SCOPED_TRACE(static_cast<int>(c.call));
         CComPort com = MakePort();
         ASSERT_EQ(com.Open(), 0u);
         logged.clear();
-        device->Fail(c.call, c.nError);
+        device->Fail(c.call, c.error);
         EXPECT_EQ(com.Init(), 1102u);
-        EXPECT_EQ(logged, Events{SystemMessage(c.nError)});
+        EXPECT_EQ(logged, Events{SystemMessage(c.error)});
         com.Close();
     }
     // Nine data bits are more than a line carries.
@@ -129,7 +130,7 @@ TEST_F(FakeLine, InitFailuresGive1102WithTheSystemReason) {
     ASSERT_EQ(com.Open(), 0u);
     logged.clear();
     EXPECT_EQ(com.Init(), 1102u);
-    EXPECT_EQ(logged, Events{SystemMessage(EINVAL)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::Invalid)});
     com.Close();
 }
 
@@ -140,20 +141,20 @@ TEST_F(FakeLine, Rs485ModeThatFailsForRealGives1102WithTheSystemReason) {
     logged.clear();
     // Not a device without RS-485 mode, which would fall back to raising
     // RTS around each write: the device failed.
-    device->Fail(Call::SetRs485, EIO);
+    device->Fail(Call::SetRs485, Error::Other);
     EXPECT_EQ(com.Init(), 1102u);
     EXPECT_FALSE(device->m_bRs485);
-    EXPECT_EQ(logged, Events{SystemMessage(EIO)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::Other)});
 
     // Leaving RS-485 mode for another RTS control fails the same way.
     ASSERT_EQ(com.Init(), 0u);
     ASSERT_TRUE(device->m_bRs485);
     flow.m_RTSControl = CFlowProperties::RTS_ENABLE;
     logged.clear();
-    device->Fail(Call::SetRs485, EPERM);
+    device->Fail(Call::SetRs485, Error::Other);
     EXPECT_EQ(com.Init(), 1102u);
     EXPECT_TRUE(device->m_bRs485);
-    EXPECT_EQ(logged, Events{SystemMessage(EPERM)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::Other)});
     com.Close();
 }
 
@@ -161,7 +162,7 @@ TEST_F(FakeLine, ALineWithoutModemLinesTakesTheSettingsButNotTheLineFunctions) {
     device->m_bHasModemLines = false;
     CComPort com = MakePort();
     ASSERT_EQ(com.Open(), 0u) << "raising DTR is not part of the result";
-    EXPECT_EQ(logged, Events{SystemMessage(ENOTTY)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::NotSupported)});
     EXPECT_EQ(com.Init(), 0u);
     EXPECT_EQ(com.GetControlLineState(COMPORT_SET_RTS), 1104u);
     com.Close();
@@ -184,11 +185,12 @@ TEST_F(FakeLine, ControlLineFunctionsSetAndClearRtsAndDtr) {
     EXPECT_TRUE(logged.empty());
 
     EXPECT_EQ(com.GetControlLineState(42), 1104u);
-    device->Fail(Call::GetAttributes, EIO);
+    device->Fail(Call::GetAttributes, Error::Other);
     EXPECT_EQ(com.GetControlLineState(COMPORT_SET_RTS), 1104u);
-    device->Fail(Call::SetModemLines, EPERM);
+    device->Fail(Call::SetModemLines, Error::Busy);
     EXPECT_EQ(com.GetControlLineState(COMPORT_SET_RTS), 1104u);
-    EXPECT_EQ(logged, (Events{SystemMessage(EINVAL), SystemMessage(EIO), SystemMessage(EPERM)}));
+    EXPECT_EQ(logged, (Events{SystemMessage(Error::Invalid), SystemMessage(Error::Other),
+                              SystemMessage(Error::Busy)}));
     EXPECT_EQ(device->m_nModemLines, kLineDTR);
     com.Close();
 }
@@ -203,9 +205,9 @@ TEST_F(FakeLine, HangupDropsRtsOnlyWithFlowControl) {
     flow.m_bFlowControlEnabled = TRUE;
     EXPECT_EQ(com.Hangup(), 0u);
     EXPECT_EQ(device->m_nModemLines & kLineRTS, 0u);
-    device->Fail(Call::SetModemLines, EIO);
+    device->Fail(Call::SetModemLines, Error::Other);
     EXPECT_EQ(com.Hangup(), 1103u);
-    EXPECT_EQ(logged, Events{SystemMessage(EIO)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::Other)});
     com.Close();
 }
 
@@ -240,7 +242,7 @@ TEST_F(FakeLine, RtsToggleWithoutRs485RaisesRtsAroundEachWrite) {
 
     // A failed write still lets go of the bus.
     device->m_events.clear();
-    device->Fail(Call::Write, EIO);
+    device->Fail(Call::Write, Error::Other);
     EXPECT_EQ(com.Write(&request, &stats), 1105u);
     EXPECT_EQ(device->m_events, (Events{"RTS+", "drain", "RTS-"}));
     com.Close();
@@ -273,9 +275,9 @@ TEST_F(FakeLine, ReadFailuresGiveTheirCodes) {
     CCombuf reply;
 
     device->Receive({7});
-    device->Fail(Call::Read, ETIMEDOUT);
+    device->Fail(Call::Read, Error::TimedOut);
     EXPECT_EQ(com.Read(&reply, 4, &stats), 2001u);
-    device->Fail(Call::Read, EIO);
+    device->Fail(Call::Read, Error::Other);
     EXPECT_EQ(com.Read(&reply, 4, &stats), 1106u);
     EXPECT_EQ(device->CallCount(Call::Read), 2);
     com.Clear();
@@ -301,12 +303,12 @@ TEST_F(FakeLine, AFailedWaitForInputEndsTheReadWithTheBytesThatCame) {
     ASSERT_EQ(com.Init(), 0u);
     CCombuf reply;
     device->Receive({1, 2});
-    device->Fail(Call::WaitReadable, EIO, 1);  // the wait for the other two
+    device->Fail(Call::WaitReadable, Error::Other, 1);  // the wait for the other two
     EXPECT_EQ(com.Read(&reply, 4, &stats), 1106u);
     EXPECT_EQ(stats.GetTotalBytesIn(), 2u);
     EXPECT_EQ(CommsLog(), Events{"RX01 02 00 00 "});
     // A wait that the system ends as timed out is a time-out.
-    device->Fail(Call::WaitReadable, ETIMEDOUT);
+    device->Fail(Call::WaitReadable, Error::TimedOut);
     EXPECT_EQ(com.Read(&reply, 4, &stats), 2001u);
     EXPECT_EQ(stats.GetTotalBytesIn(), 2u);
     EXPECT_TRUE(logged.empty()) << "reads log no system message";
@@ -318,7 +320,7 @@ TEST_F(FakeLine, ErrorCountsThatCannotBeReadLeaveTheReadToItsBytes) {
     ASSERT_EQ(com.Open(), 0u);
     ASSERT_EQ(com.Init(), 0u);  // aborts on receive errors
     CCombuf reply;
-    device->Fail(Call::GetErrorCounts, EIO, 0, -1);
+    device->Fail(Call::GetErrorCounts, Error::Other, 0, -1);
     device->Receive({1, 2, 3, 4, 5});
     EXPECT_EQ(com.Read(&reply, 4, &stats), 0u);
     EXPECT_EQ(com.Read(&reply, 4, &stats), 2001u);
@@ -336,7 +338,7 @@ TEST_F(FakeLine, ErrorCountsThatCannotBeReadLeaveTheReadToItsBytes) {
 
     // A device without counters is not asked again, and its errors go
     // unnoticed.
-    device->Fail(Call::GetErrorCounts, ENOTTY);
+    device->Fail(Call::GetErrorCounts, Error::NotSupported);
     device->Receive({8});
     EXPECT_EQ(com.Read(&reply, 1, &stats), 0u);
     const int nAsked = device->CallCount(Call::GetErrorCounts);
@@ -377,7 +379,7 @@ TEST_F(FakeLine, WriteCountsTheBytesThatWent) {
     EXPECT_EQ(com.Write(&request, &stats), 0u) << "the write time-out is not a failure";
     device->SetWriteRoom(-1);
     const int nClears = device->CallCount(Call::GetErrorCounts);
-    device->Fail(Call::Write, EIO);
+    device->Fail(Call::Write, Error::Other);
     EXPECT_EQ(com.Write(&request, &stats), 1105u);
     EXPECT_GT(device->CallCount(Call::GetErrorCounts), nClears) << "the line error is cleared";
 
@@ -392,11 +394,11 @@ TEST_F(FakeLine, ClearPurgesAndNeverFails) {
     ASSERT_EQ(com.Open(), 0u);
     ASSERT_EQ(com.Init(), 0u);
     device->Receive({1, 2, 3});
-    device->Fail(Call::GetErrorCounts, EIO);
+    device->Fail(Call::GetErrorCounts, Error::Other);
     EXPECT_EQ(com.Clear(), 0u);
     CCombuf reply;
     EXPECT_EQ(com.Read(&reply, 1, &stats), 2001u) << "pending input is gone";
-    device->Fail(Call::Flush, EIO);
+    device->Fail(Call::Flush, Error::Other);
     EXPECT_EQ(com.Clear(), 0u);
     com.Close();
 }
@@ -411,9 +413,9 @@ TEST_F(FakeLine, CloseDropsDtrAndReleasesTheDeviceEvenWhenItFails) {
     EXPECT_FALSE(device->m_bOpen);
 
     ASSERT_EQ(com.Open(), 0u);
-    device->Fail(Call::Close, EIO);
+    device->Fail(Call::Close, Error::Other);
     EXPECT_EQ(com.Close(), 1101u);
-    EXPECT_EQ(logged, Events{SystemMessage(EIO)});
+    EXPECT_EQ(logged, Events{SystemMessage(Error::Other)});
     EXPECT_FALSE(device->m_bOpen);
     EXPECT_EQ(com.Open(), 0u) << "nothing is left holding the device";
     com.Close();

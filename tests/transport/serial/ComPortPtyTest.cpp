@@ -13,6 +13,7 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::Bytes;
 using Clock = std::chrono::steady_clock;
+using Error = kelvara::platform::ErrorCategory;
 
 // A time-out ends no earlier than asked, and well before a hang would.
 constexpr auto kSlack = 3s;
@@ -208,24 +209,25 @@ TEST_F(Pty, OpenFailsClearlyOnDevicesItCannotUse) {
     std::ofstream(file) << "not a terminal";
     struct Case {
         const char* pszDevice;
-        int nError;
+        Error error;
     };
-    for (const Case c : {Case{"", ENODEV}, Case{"/dev/null", ENOTTY}, Case{file.c_str(), ENOTTY},
-                         Case{"/dev/kelvara-none", ENOENT}}) {
+    for (const Case c :
+         {Case{"", Error::NoDevice}, Case{"/dev/null", Error::NotSupported},
+          Case{file.c_str(), Error::NotSupported}, Case{"/dev/kelvara-none", Error::NotFound}}) {
         SCOPED_TRACE(c.pszDevice);
         logged.clear();
         CComPort::MapDevice(serialtest::kPort, c.pszDevice);
         CComPort com = MakePort();
         EXPECT_EQ(com.Open(), 1100u);
         ASSERT_FALSE(logged.empty());
-        EXPECT_EQ(logged.back(), SystemMessage(c.nError));
+        EXPECT_EQ(logged.back(), SystemMessage(c.error));
     }
     std::filesystem::remove(file);
     port.m_wPortNumber = 0;
     logged.clear();
     CComPort unmapped = MakePort();
     EXPECT_EQ(unmapped.Open(), 1100u);
-    EXPECT_EQ(logged, std::vector<std::string>{SystemMessage(ENODEV)});
+    EXPECT_EQ(logged, std::vector<std::string>{SystemMessage(Error::NoDevice)});
 }
 
 TEST_F(Pty, ADeviceIsOpenedByOnePortAtATime) {
@@ -234,7 +236,7 @@ TEST_F(Pty, ADeviceIsOpenedByOnePortAtATime) {
     ASSERT_EQ(first.Open(), 0u);
     logged.clear();
     EXPECT_EQ(second.Open(), 1100u);
-    EXPECT_EQ(logged.back(), SystemMessage(EBUSY));
+    EXPECT_EQ(logged.back(), SystemMessage(Error::Busy));
     EXPECT_EQ(first.Close(), 0u);
     EXPECT_EQ(second.Open(), 0u);
     second.Close();
@@ -277,7 +279,7 @@ TEST_F(Pty, ExclusiveModeThatAnotherHolderSetIsLeftToIt) {
         EXPECT_EQ(com.Close(), 0u);
     } else {
         EXPECT_EQ(com.Open(), 1100u);
-        EXPECT_EQ(logged.back(), SystemMessage(EBUSY));
+        EXPECT_EQ(logged.back(), SystemMessage(Error::Busy));
     }
     EXPECT_TRUE(Exclusive(pty.Slave()));
     ioctl(pty.Slave(), TIOCNXCL);

@@ -1,9 +1,8 @@
 // ConfirmPortSettings: each difference between the records and what the line
 // runs gets its own message, in a fixed order, with its exact text.
-#include <cerrno>
 #include <memory>
 
-#include "kelvara/platform/FakeSerialLine.h"
+#include "kelvara/platform/FakeSerialDevice.h"
 #include "transport/serial/SerialTestSupport.h"
 
 namespace {
@@ -11,17 +10,18 @@ namespace {
 using kelvara::platform::FakeSerialDevice;
 using kelvara::platform::LineParity;
 using Texts = std::vector<std::string>;
+using Error = kelvara::platform::ErrorCategory;
 
 class Confirm : public serialtest::PortTest {
 protected:
     Confirm() {
-        kelvara::platform::SetSerialLineOpener(device->Opener());
+        kelvara::platform::SetSerialDeviceOpener(device->Opener());
         CComPort::MapDevice(serialtest::kPort, "/dev/fake");
         EXPECT_EQ(com.Open(), 0u);
     }
     ~Confirm() override {
         com.Close();
-        kelvara::platform::SetSerialLineOpener(nullptr);
+        kelvara::platform::SetSerialDeviceOpener(nullptr);
     }
 
     // Applies the records, then lets the test change them before comparing.
@@ -154,8 +154,8 @@ TEST_F(Confirm, DtrDifferencesNameRecordThenLine) {
 
 TEST_F(Confirm, AnUnreadableLineIsComparedWithoutFailing) {
     EXPECT_EQ(Check([this] {
-                  device->Fail(FakeSerialDevice::Call::GetAttributes, EIO, 0, -1);
-                  device->Fail(FakeSerialDevice::Call::GetTimeouts, EIO, 0, -1);
+                  device->Fail(FakeSerialDevice::Call::GetAttributes, Error::Other, 0, -1);
+                  device->Fail(FakeSerialDevice::Call::GetTimeouts, Error::Other, 0, -1);
               }),
               Texts{"Timeout has changed from 1000 to 0"});
     EXPECT_TRUE(logged.empty()) << "the confirmation logs nothing";

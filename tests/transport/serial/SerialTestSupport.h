@@ -38,8 +38,9 @@ protected:
 
     CComPort MakePort() { return CComPort(&port, &flow, &timing, &protocol); }
 
-    // The line OutputSystemMessage logs for a system error.
-    static std::string SystemMessage(int nError) {
+    // The line OutputSystemMessage logs for a system error of a category.
+    static std::string SystemMessage(kelvara::platform::ErrorCategory error) {
+        const int nError = kelvara::platform::SystemErrorOf(error);
         return FormatString("COM5 : Reported Win32 error code %d, message \"%s\"", nError,
                             kelvara::platform::SystemErrorText(nError).c_str())
             .GetString();

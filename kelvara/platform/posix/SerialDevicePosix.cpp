@@ -1,5 +1,6 @@
-// The serial line on a POSIX terminal device (Linux termios2, so that any
-// baud rate can be set, not only the ones with a B<rate> constant).
+// The system's serial devices on POSIX: a terminal device as the line under
+// a LineSerialDevice (Linux termios2, so that any baud rate can be set, not
+// only the ones with a B<rate> constant).
 //
 // The descriptor stays non-blocking: every wait is a poll() with a deadline
 // computed by the caller, so no read or write waits longer than its time-out,
@@ -19,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "kelvara/platform/SerialLine.h"
+#include "kelvara/platform/LineSerialDevice.h"
 
 namespace kelvara::platform {
 
@@ -184,11 +185,11 @@ public:
         m_dwOutputQueue = dwOutput;
         return Usable();
     }
-    bool GetTimeouts(LineTimeouts* pTimeouts) override {
+    bool GetTimeouts(CommTimeouts* pTimeouts) override {
         *pTimeouts = m_timeouts;
         return Usable();
     }
-    bool SetTimeouts(const LineTimeouts& timeouts) override {
+    bool SetTimeouts(const CommTimeouts& timeouts) override {
         m_timeouts = timeouts;
         return Usable();
     }
@@ -385,7 +386,7 @@ private:
     std::uint32_t m_dwEventMask = 0;
     std::uint32_t m_dwInputQueue = 0;
     std::uint32_t m_dwOutputQueue = 0;
-    LineTimeouts m_timeouts;
+    CommTimeouts m_timeouts;
 };
 
 bool IsExclusive(int fd) {
@@ -395,10 +396,6 @@ bool IsExclusive(int fd) {
 
 }  // namespace
 
-bool IsUnsupportedFeature(int nError) {
-    return nError == ENOTTY || nError == EINVAL || nError == ENOSYS || nError == EOPNOTSUPP;
-}
-
 std::optional<std::string> DefaultComPortDevice(unsigned nPort) {
     if (nPort == 0) {
         return std::nullopt;
@@ -406,12 +403,12 @@ std::optional<std::string> DefaultComPortDevice(unsigned nPort) {
     return "/dev/ttyS" + std::to_string(nPort - 1);
 }
 
-std::unique_ptr<SerialLine> OpenSystemSerialLine(const std::string& strDevice) {
+std::unique_ptr<SerialDevice> OpenSystemSerialDevice(const std::string& strDevice) {
     const int fd = ::open(strDevice.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return nullptr;
     }
-    auto fail = [fd](int nError) -> std::unique_ptr<SerialLine> {
+    auto fail = [fd](int nError) -> std::unique_ptr<SerialDevice> {
         ::close(fd);
         errno = nError;
         return nullptr;
@@ -427,7 +424,8 @@ std::unique_ptr<SerialLine> OpenSystemSerialLine(const std::string& strDevice) {
     // Exclusive mode keeps out every other process but root. Where it was
     // set already (root opening a terminal that another program holds), it
     // is that program's to clear.
-    return std::make_unique<TermiosSerialLine>(fd, !IsExclusive(fd) && ::ioctl(fd, TIOCEXCL) == 0);
+    return std::make_unique<LineSerialDevice>(
+        std::make_unique<TermiosSerialLine>(fd, !IsExclusive(fd) && ::ioctl(fd, TIOCEXCL) == 0));
 }
 
 }  // namespace kelvara::platform

@@ -1,40 +1,40 @@
-// The device layer under the serial port, on a scripted device: time-out
-// records at the edges of what they hold.
+// A serial device made of a line, on a scripted line: time-out records at
+// the edges of what they hold.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "kelvara/platform/CommDevice.h"
-#include "kelvara/platform/FakeSerialLine.h"
+#include "kelvara/platform/FakeSerialDevice.h"
+#include "kelvara/platform/SerialDevice.h"
 #include "kelvara/platform/SystemError.h"
 
 namespace {
 
-using kelvara::platform::CommDevice;
+using kelvara::platform::SerialDevice;
+using Error = kelvara::platform::ErrorCategory;
 using kelvara::platform::CommTimeouts;
 using kelvara::platform::FakeSerialDevice;
 using Bytes = std::vector<std::uint8_t>;
 
-class CommDeviceOnFakeLine : public ::testing::Test {
+class SerialDeviceOnFakeLine : public ::testing::Test {
 protected:
-    CommDeviceOnFakeLine() {
-        kelvara::platform::SetSerialLineOpener(device->Opener());
-        comm = CommDevice::Open("/dev/fake");
+    SerialDeviceOnFakeLine() {
+        kelvara::platform::SetSerialDeviceOpener(device->Opener());
+        comm = kelvara::platform::OpenSerialDevice("/dev/fake");
     }
-    ~CommDeviceOnFakeLine() override {
+    ~SerialDeviceOnFakeLine() override {
         comm.reset();
-        kelvara::platform::SetSerialLineOpener(nullptr);
+        kelvara::platform::SetSerialDeviceOpener(nullptr);
     }
 
     std::shared_ptr<FakeSerialDevice> device = std::make_shared<FakeSerialDevice>();
-    std::unique_ptr<CommDevice> comm;
+    std::unique_ptr<SerialDevice> comm;
 };
 
-TEST_F(CommDeviceOnFakeLine, TotalTimeoutsBeyondWhatTheClockCountsAreNoLimit) {
+TEST_F(SerialDeviceOnFakeLine, TotalTimeoutsBeyondWhatTheClockCountsAreNoLimit) {
     ASSERT_TRUE(comm);
     // Almost 50 days a byte: 4096 bytes would take 560,000 years, which no
     // clock counts in nanoseconds.
@@ -59,10 +59,10 @@ TEST_F(CommDeviceOnFakeLine, TotalTimeoutsBeyondWhatTheClockCountsAreNoLimit) {
     EXPECT_EQ(device->m_sent, data);
 
     // Part of a reply: the port waits for the rest as long as a wait can
-    // last. (A fake line cannot wait for ever, and says so with EDEADLK.)
+    // last. (A fake line cannot wait for ever, and says so.)
     device->Receive({1, 2});
     EXPECT_FALSE(comm->Read(in.data(), 4096, &dwRead));
-    EXPECT_EQ(kelvara::platform::LastSystemError(), EDEADLK);
+    EXPECT_EQ(kelvara::platform::LastErrorCategory(), Error::Invalid);
     EXPECT_EQ(dwRead, 2u);
     EXPECT_EQ(device->m_readWaits, std::vector<int>{INT_MAX});
 }

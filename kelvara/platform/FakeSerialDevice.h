@@ -1,11 +1,16 @@
-// A scriptable serial device for tests: it plays the device behind a
-// SerialLine, keeps what a real device would (settings, modem lines, RS-485
-// mode, queues), and can be told to fail any call with a given system error.
+// A scriptable serial device for tests, part of the library so that driver
+// authors can test their drivers without hardware: install its Opener with
+// SetSerialDeviceOpener, and every port opened from then on is a
+// LineSerialDevice on a line of this device. The device keeps what a real
+// one would (settings, modem lines, RS-485 mode, queues), answers what the
+// driver sends through a responder, and can be told to fail any call of the
+// line with a given error category.
 //
 // Time does not pass on a fake line: a wait with nothing to wait for ends at
 // once as timed out, and the requested time-out is recorded instead. A wait
 // without a limit for input that cannot come would never end on a real
-// line; here it fails with EDEADLK.
+// line; here it fails (Invalid). The device is not thread-safe: drive it
+// from the thread that uses the port.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvara/platform/SerialLine.h"
+#include "kelvara/platform/LineSerialDevice.h"
+#include "kelvara/platform/SystemError.h"
 
 namespace kelvara::platform {
 
@@ -49,11 +55,11 @@ public:
 
     // An opener for SetSerialLineOpener that hands out lines on this device
     // (one open line at a time, as a real device allows).
-    SerialLineOpener Opener();
+    SerialDeviceOpener Opener();
 
-    // Fails the call with nError from its nSkip+1-th next use on, nCount
-    // times (a negative count: for good).
-    void Fail(Call call, int nError, int nSkip = 0, int nCount = 1);
+    // Fails the call with an error of that category from its nSkip+1-th
+    // next use on, nCount times (a negative count: for good).
+    void Fail(Call call, ErrorCategory error, int nSkip = 0, int nCount = 1);
     void Heal(Call call);
     int CallCount(Call call) const;
 
@@ -66,14 +72,14 @@ public:
     // How many more bytes the device takes before its input is full (a
     // negative number: no limit).
     void SetWriteRoom(long nBytes) { m_nWriteRoom = nBytes; }
-    // The device goes away: reads give what was left, then fail with EIO,
-    // as do writes.
+    // The device goes away: reads give what was left, then fail (Other, as
+    // a terminal whose device is gone does), as do writes.
     void Vanish() { m_bVanished = true; }
     // Receive errors that the device counts when the line next reads a byte.
     void AddLineErrors(const LineErrorCounts& counts);
 
-    // Whether the device has modem lines and a kernel RS-485 mode; without
-    // them those calls fail with ENOTTY.
+    // Whether the device has modem lines and an RS-485 mode; without them
+    // those calls fail (NotSupported).
     bool m_bHasModemLines = true;
     bool m_bHasRs485 = true;
     // Keeps these settings whatever is set (as a pseudo-terminal keeps 8 data
@@ -86,7 +92,7 @@ public:
     bool m_bBreak = false;
     bool m_bOutputSuspended = false;
     LineAttributes m_attributes;
-    LineTimeouts m_timeouts;
+    CommTimeouts m_timeouts;
     std::uint32_t m_dwEventMask = 0;
     std::uint32_t m_dwInputQueue = 0;
     std::uint32_t m_dwOutputQueue = 0;
@@ -113,7 +119,7 @@ private:
     LineErrorCounts m_pendingErrors;
 
     struct Script {
-        int nError = 0;
+        ErrorCategory error = ErrorCategory::None;
         int nSkip = 0;
         int nCount = 0;
     };

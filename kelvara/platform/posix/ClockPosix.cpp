@@ -1,5 +1,7 @@
 #include <time.h>
 
+#include <cerrno>
+
 #include "kelvara/platform/Clock.h"
 
 namespace kelvara::platform {
@@ -24,6 +26,13 @@ std::uint32_t TickCount() {
     const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
                     static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(ms);
+}
+
+void SleepFor(std::uint32_t nMilliseconds) {
+    timespec left{static_cast<time_t>(nMilliseconds / 1000u),
+                  static_cast<long>(nMilliseconds % 1000u) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace kelvara::platform

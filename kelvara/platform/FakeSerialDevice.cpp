@@ -1,7 +1,6 @@
-#include "kelvara/platform/FakeSerialLine.h"
+#include "kelvara/platform/FakeSerialDevice.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -32,10 +31,10 @@ public:
         Device().m_dwOutputQueue = dwOutput;
         return true;
     }
-    bool GetTimeouts(LineTimeouts* pTimeouts) override {
+    bool GetTimeouts(CommTimeouts* pTimeouts) override {
         return Enter(Call::GetTimeouts) && Store(*pTimeouts, Device().m_timeouts);
     }
-    bool SetTimeouts(const LineTimeouts& timeouts) override {
+    bool SetTimeouts(const CommTimeouts& timeouts) override {
         return Enter(Call::SetTimeouts) && Store(Device().m_timeouts, timeouts);
     }
     bool GetAttributes(LineAttributes* pAttributes) override {
@@ -46,7 +45,7 @@ public:
             return false;
         }
         if (attributes.dwBaudRate == 0 || attributes.byDataBits < 5 || attributes.byDataBits > 8) {
-            return Refuse(EINVAL);
+            return FailWith(ErrorCategory::Invalid);
         }
         FakeSerialDevice& d = Device();
         d.m_attributes = attributes;
@@ -62,7 +61,7 @@ public:
         }
         FakeSerialDevice& d = Device();
         if (!d.m_bHasModemLines) {
-            return Refuse(ENOTTY);
+            return FailWith(ErrorCategory::NotSupported);
         }
         d.m_nModemLines = bRaise ? (d.m_nModemLines | nLines) : (d.m_nModemLines & ~nLines);
         const char* pszSign = bRaise ? "+" : "-";
@@ -79,7 +78,7 @@ public:
             return false;
         }
         if (!Device().m_bHasRs485) {
-            return Refuse(ENOTTY);
+            return FailWith(ErrorCategory::NotSupported);
         }
         *pEnabled = Device().m_bRs485;
         return true;
@@ -89,7 +88,7 @@ public:
             return false;
         }
         if (!Device().m_bHasRs485) {
-            return Refuse(ENOTTY);
+            return FailWith(ErrorCategory::NotSupported);
         }
         Device().m_bRs485 = bEnable;
         Device().m_events.push_back(bEnable ? "rs485 on" : "rs485 off");
@@ -126,7 +125,7 @@ public:
         FakeSerialDevice& d = Device();
         const std::size_t n = std::min(nSize, d.m_input.size());
         if (n == 0 && nSize > 0 && d.m_bVanished) {
-            return Refuse(EIO);
+            return FailWith(ErrorCategory::Other);
         }
         if (n > 0) {
             d.TakePendingErrors();
@@ -144,7 +143,7 @@ public:
         }
         FakeSerialDevice& d = Device();
         if (d.m_bVanished) {
-            return Refuse(EIO);
+            return FailWith(ErrorCategory::Other);
         }
         std::size_t n = nSize;
         if (d.m_nWriteRoom >= 0) {
@@ -175,7 +174,7 @@ public:
         }
         d.m_readWaits.push_back(nTimeoutMs);
         if (nTimeoutMs < 0 || nTimeoutMs == INT_MAX) {
-            SetLastSystemError(EDEADLK);
+            FailWith(ErrorCategory::Invalid);
             return WaitResult::Failed;
         }
         return WaitResult::TimedOut;
@@ -197,7 +196,7 @@ public:
 
     bool Close() override {
         if (m_bClosed) {
-            return Refuse(EBADF);
+            return FailWith(ErrorCategory::BadHandle);
         }
         const bool bResult = m_pDevice->Enter(Call::Close);
         m_bClosed = true;
@@ -212,7 +211,7 @@ private:
 
     bool Enter(Call call) {
         if (m_bClosed) {
-            return Refuse(EBADF);
+            return FailWith(ErrorCategory::BadHandle);
         }
         return m_pDevice->Enter(call);
     }
@@ -224,38 +223,33 @@ private:
         return true;
     }
 
-    static bool Refuse(int nError) {
-        SetLastSystemError(nError);
-        return false;
-    }
-
     std::shared_ptr<FakeSerialDevice> m_pDevice;
     bool m_bClosed = false;
 };
 
-SerialLineOpener FakeSerialDevice::Opener() {
+SerialDeviceOpener FakeSerialDevice::Opener() {
     std::weak_ptr<FakeSerialDevice> weak = weak_from_this();
-    return [weak](const std::string& strDevice) -> std::unique_ptr<SerialLine> {
+    return [weak](const std::string& strDevice) -> std::unique_ptr<SerialDevice> {
         const std::shared_ptr<FakeSerialDevice> pDevice = weak.lock();
         if (!pDevice) {
-            SetLastSystemError(ENOENT);
+            FailWith(ErrorCategory::NotFound);
             return nullptr;
         }
         if (!pDevice->Enter(Call::Open)) {
             return nullptr;
         }
         if (pDevice->m_bOpen) {
-            SetLastSystemError(EBUSY);
+            FailWith(ErrorCategory::Busy);
             return nullptr;
         }
         pDevice->m_bOpen = true;
         pDevice->m_strOpenedDevice = strDevice;
-        return std::make_unique<FakeSerialLine>(pDevice);
+        return std::make_unique<LineSerialDevice>(std::make_unique<FakeSerialLine>(pDevice));
     };
 }
 
-void FakeSerialDevice::Fail(Call call, int nError, int nSkip, int nCount) {
-    m_scripts[call] = Script{nError, nSkip, nCount};
+void FakeSerialDevice::Fail(Call call, ErrorCategory error, int nSkip, int nCount) {
+    m_scripts[call] = Script{error, nSkip, nCount};
 }
 
 void FakeSerialDevice::Heal(Call call) {
@@ -311,8 +305,7 @@ bool FakeSerialDevice::Enter(Call call) {
     if (s.nCount > 0) {
         --s.nCount;
     }
-    SetLastSystemError(s.nError);
-    return false;
+    return FailWith(s.error);
 }
 
 }  // namespace kelvara::platform

@@ -1,7 +1,6 @@
-#include "kelvara/platform/CommDevice.h"
+#include "kelvara/platform/LineSerialDevice.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <optional>
@@ -77,15 +76,17 @@ int WaitFor(const Deadline& deadline, bool* pCut) {
     return static_cast<int>(nLeft);
 }
 
+// By these the line says it has no such feature (no modem lines, no RS-485
+// mode, no error counters), as opposed to a failure.
+bool IsUnsupportedFeature() {
+    const ErrorCategory category = LastErrorCategory();
+    return category == ErrorCategory::NotSupported || category == ErrorCategory::Invalid;
+}
+
 // A call that may fail only because the device has no such feature: a line
 // without modem lines takes the settings that it can run.
 bool Tolerate(bool bResult) {
-    return bResult || IsUnsupportedFeature(LastSystemError());
-}
-
-bool Refuse(int nError) {
-    SetLastSystemError(nError);
-    return false;
+    return bResult || IsUnsupportedFeature();
 }
 
 bool CountsDiffer(const LineErrorCounts& a, const LineErrorCounts& b) {
@@ -95,38 +96,30 @@ bool CountsDiffer(const LineErrorCounts& a, const LineErrorCounts& b) {
 
 }  // namespace
 
-std::unique_ptr<CommDevice> CommDevice::Open(const std::string& strPath) {
-    std::unique_ptr<SerialLine> pLine = OpenSerialLine(strPath);
-    if (!pLine) {
-        return nullptr;
-    }
-    return std::make_unique<CommDevice>(std::move(pLine));
-}
-
-CommDevice::CommDevice(std::unique_ptr<SerialLine> pLine) : m_pLine(std::move(pLine)) {
+LineSerialDevice::LineSerialDevice(std::unique_ptr<SerialLine> pLine) : m_pLine(std::move(pLine)) {
     const int nSaved = LastSystemError();
     if (!m_pLine->GetErrorCounts(&m_lastErrors)) {
-        m_bErrorCounts = !IsUnsupportedFeature(LastSystemError());
+        m_bErrorCounts = !IsUnsupportedFeature();
         m_lastErrors = LineErrorCounts();
     }
     SetLastSystemError(nSaved);
 }
 
-CommDevice::~CommDevice() = default;
+LineSerialDevice::~LineSerialDevice() = default;
 
-bool CommDevice::Usable() {
-    return m_pLine ? true : Refuse(DeviceNotOpenError());
+bool LineSerialDevice::Usable() {
+    return m_pLine ? true : FailWith(ErrorCategory::BadHandle);
 }
 
-bool CommDevice::SetEventMask(std::uint32_t dwMask) {
+bool LineSerialDevice::SetEventMask(std::uint32_t dwMask) {
     return Usable() && m_pLine->SetEventMask(dwMask);
 }
 
-bool CommDevice::SetQueueSizes(std::uint32_t dwInput, std::uint32_t dwOutput) {
+bool LineSerialDevice::SetQueueSizes(std::uint32_t dwInput, std::uint32_t dwOutput) {
     return Usable() && m_pLine->SetQueueSizes(dwInput, dwOutput);
 }
 
-bool CommDevice::GetSettings(CommSettings* pSettings) {
+bool LineSerialDevice::GetSettings(CommSettings* pSettings) {
     LineAttributes a;
     if (!Usable() || !m_pLine->GetAttributes(&a)) {
         return false;
@@ -159,7 +152,7 @@ bool CommDevice::GetSettings(CommSettings* pSettings) {
 
 // The kernel's word first: its RS-485 mode and RTS/CTS flow control drive
 // RTS whatever was asked for.
-RtsControl CommDevice::RtsControlInForce(const LineAttributes& a) {
+RtsControl LineSerialDevice::RtsControlInForce(const LineAttributes& a) {
     const int nSaved = LastSystemError();
     bool bRs485 = false;
     const bool bKnown = m_pLine->GetRs485(&bRs485);
@@ -173,7 +166,7 @@ RtsControl CommDevice::RtsControlInForce(const LineAttributes& a) {
     return m_rtsControl;
 }
 
-bool CommDevice::SetSettings(const CommSettings& s) {
+bool LineSerialDevice::SetSettings(const CommSettings& s) {
     LineAttributes a;
     if (!Usable() || !m_pLine->GetAttributes(&a)) {
         return false;
@@ -199,7 +192,7 @@ bool CommDevice::SetSettings(const CommSettings& s) {
 }
 
 // DTR handshake has no counterpart: DTR stays raised, as with enable.
-bool CommDevice::ApplyDtrControl(DtrControl control) {
+bool LineSerialDevice::ApplyDtrControl(DtrControl control) {
     const bool bRaise = control != DtrControl::Disable;
     if (!Tolerate(m_pLine->SetModemLines(kLineDTR, bRaise))) {
         return false;
@@ -208,18 +201,18 @@ bool CommDevice::ApplyDtrControl(DtrControl control) {
     return true;
 }
 
-bool CommDevice::ApplyRtsControl(RtsControl control) {
+bool LineSerialDevice::ApplyRtsControl(RtsControl control) {
     m_bToggleRtsOnWrite = false;
     if (control == RtsControl::Toggle) {
         if (m_pLine->SetRs485(true)) {
-            m_bKernelRs485 = true;
+            m_bLineRs485 = true;
             return true;
         }
-        if (!IsUnsupportedFeature(LastSystemError())) {
+        if (!IsUnsupportedFeature()) {
             return false;
         }
         // No RS-485 mode: RTS rests low and Write raises it.
-        m_bKernelRs485 = false;
+        m_bLineRs485 = false;
         m_bToggleRtsOnWrite = true;
         return Tolerate(m_pLine->SetModemLines(kLineRTS, false));
     }
@@ -227,7 +220,7 @@ bool CommDevice::ApplyRtsControl(RtsControl control) {
     if (m_pLine->GetRs485(&bRs485) && bRs485 && !m_pLine->SetRs485(false)) {
         return false;
     }
-    m_bKernelRs485 = false;
+    m_bLineRs485 = false;
     if (control == RtsControl::Handshake) {
         // RTS/CTS flow control (set with the attributes) drives RTS; should
         // the device drop it, RTS stays where the kernel left it.
@@ -242,20 +235,20 @@ bool CommDevice::ApplyRtsControl(RtsControl control) {
     return true;
 }
 
-bool CommDevice::GetTimeouts(CommTimeouts* pTimeouts) {
+bool LineSerialDevice::GetTimeouts(CommTimeouts* pTimeouts) {
     return Usable() && m_pLine->GetTimeouts(pTimeouts);
 }
 
-bool CommDevice::SetTimeouts(const CommTimeouts& timeouts) {
+bool LineSerialDevice::SetTimeouts(const CommTimeouts& timeouts) {
     return Usable() && m_pLine->SetTimeouts(timeouts);
 }
 
-bool CommDevice::Purge(std::uint32_t dwFlags) {
+bool LineSerialDevice::Purge(std::uint32_t dwFlags) {
     return Usable() &&
            m_pLine->Flush((dwFlags & kPurgeRxClear) != 0, (dwFlags & kPurgeTxClear) != 0);
 }
 
-bool CommDevice::ClearError(std::uint32_t* pErrors) {
+bool LineSerialDevice::ClearError(std::uint32_t* pErrors) {
     *pErrors = 0;
     if (!Usable()) {
         return false;
@@ -265,7 +258,7 @@ bool CommDevice::ClearError(std::uint32_t* pErrors) {
     }
     LineErrorCounts now;
     if (!m_pLine->GetErrorCounts(&now)) {
-        if (IsUnsupportedFeature(LastSystemError())) {
+        if (IsUnsupportedFeature()) {
             m_bErrorCounts = false;
             return true;
         }
@@ -292,26 +285,26 @@ bool CommDevice::ClearError(std::uint32_t* pErrors) {
 
 // With abort on error, a receive error since the last ClearError stops
 // reads and writes.
-bool CommDevice::LineErrorPending() {
+bool LineSerialDevice::LineErrorPending() {
     if (!m_bAbortOnError || !m_bErrorCounts) {
         return false;
     }
     LineErrorCounts now;
     if (!m_pLine->GetErrorCounts(&now)) {
-        m_bErrorCounts = !IsUnsupportedFeature(LastSystemError());
+        m_bErrorCounts = !IsUnsupportedFeature();
         return false;
     }
     return CountsDiffer(now, m_lastErrors);
 }
 
-bool CommDevice::Read(void* pData, std::uint32_t dwCount, std::uint32_t* pRead) {
+bool LineSerialDevice::Read(void* pData, std::uint32_t dwCount, std::uint32_t* pRead) {
     *pRead = 0;
     CommTimeouts t;
     if (!Usable() || !m_pLine->GetTimeouts(&t)) {
         return false;
     }
     if (LineErrorPending()) {
-        return Refuse(ECANCELED);
+        return FailWith(ErrorCategory::Aborted);
     }
     const bool bAtOnce = t.dwReadInterval == kMaxTimeout && t.dwReadTotalMultiplier == 0 &&
                          t.dwReadTotalConstant == 0;
@@ -364,16 +357,16 @@ bool CommDevice::Read(void* pData, std::uint32_t dwCount, std::uint32_t* pRead) 
         }
     }
     *pRead = dwDone;
-    return LineErrorPending() ? Refuse(ECANCELED) : true;
+    return LineErrorPending() ? FailWith(ErrorCategory::Aborted) : true;
 }
 
-bool CommDevice::Write(const void* pData, std::uint32_t dwCount, std::uint32_t* pWritten) {
+bool LineSerialDevice::Write(const void* pData, std::uint32_t dwCount, std::uint32_t* pWritten) {
     *pWritten = 0;
     if (!Usable()) {
         return false;
     }
     if (LineErrorPending()) {
-        return Refuse(ECANCELED);
+        return FailWith(ErrorCategory::Aborted);
     }
     if (dwCount == 0) {
         return true;
@@ -401,7 +394,8 @@ bool CommDevice::Write(const void* pData, std::uint32_t dwCount, std::uint32_t* 
     return bReleased;
 }
 
-bool CommDevice::WriteAll(const std::uint8_t* p, std::uint32_t dwCount, std::uint32_t* pWritten) {
+bool LineSerialDevice::WriteAll(const std::uint8_t* p, std::uint32_t dwCount,
+                                std::uint32_t* pWritten) {
     CommTimeouts t;
     if (!m_pLine->GetTimeouts(&t)) {
         return false;
@@ -440,7 +434,7 @@ bool CommDevice::WriteAll(const std::uint8_t* p, std::uint32_t dwCount, std::uin
     return true;
 }
 
-bool CommDevice::ExtendedFunction(std::uint32_t dwFunction) {
+bool LineSerialDevice::ExtendedFunction(std::uint32_t dwFunction) {
     if (!Usable()) {
         return false;
     }
@@ -464,11 +458,11 @@ bool CommDevice::ExtendedFunction(std::uint32_t dwFunction) {
         case kFunctionClrBreak:
             return m_pLine->SetBreak(false);
         default:
-            return Refuse(EINVAL);
+            return FailWith(ErrorCategory::Invalid);
     }
 }
 
-bool CommDevice::Close() {
+bool LineSerialDevice::Close() {
     if (!Usable()) {
         return false;
     }
@@ -477,14 +471,6 @@ bool CommDevice::Close() {
     m_pLine.reset();
     SetLastSystemError(nSaved);
     return bClosed;
-}
-
-bool IsTimeoutError(int nError) {
-    return nError == ETIMEDOUT;
-}
-
-int DeviceNotOpenError() {
-    return EBADF;
 }
 
 }  // namespace kelvara::platform

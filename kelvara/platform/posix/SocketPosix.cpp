@@ -7,12 +7,22 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 #include "kelvara/platform/Socket.h"
 
 namespace kelvara::platform {
 
 namespace {
+
+// The socket handle holds the descriptor; kInvalidSocket is -1 converted.
+int Fd(SocketHandle hSocket) {
+    return static_cast<int>(static_cast<std::intptr_t>(hSocket));
+}
+
+SocketHandle Handle(int fd) {
+    return fd < 0 ? kInvalidSocket : static_cast<SocketHandle>(fd);
+}
 
 sockaddr_in MakeAddress(std::uint32_t nAddress, std::uint16_t nPort) {
     sockaddr_in address{};
@@ -28,7 +38,7 @@ int PollOne(SocketHandle hSocket, short nEvents, int nTimeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
-        pollfd entry{hSocket, nEvents, 0};
+        pollfd entry{Fd(hSocket), nEvents, 0};
         const int nResult = ::poll(&entry, 1, nTimeoutMs);
         if (nResult > 0) {
             if (entry.revents & POLLNVAL) {
@@ -59,17 +69,17 @@ int StartSockets() {
 }
 
 SocketHandle CreateStreamSocket() {
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return Handle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
 }
 
 bool SetReuseAddress(SocketHandle hSocket) {
     const int nOn = 1;
-    return ::setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn) == 0;
+    return ::setsockopt(Fd(hSocket), SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn) == 0;
 }
 
 bool SetNonBlocking(SocketHandle hSocket) {
-    const int nFlags = ::fcntl(hSocket, F_GETFL);
-    return nFlags != -1 && ::fcntl(hSocket, F_SETFL, nFlags | O_NONBLOCK) == 0;
+    const int nFlags = ::fcntl(Fd(hSocket), F_GETFL);
+    return nFlags != -1 && ::fcntl(Fd(hSocket), F_SETFL, nFlags | O_NONBLOCK) == 0;
 }
 
 std::uint32_t Ipv4AddressFromText(const char* pszAddress) {
@@ -80,38 +90,40 @@ std::uint32_t Ipv4AddressFromText(const char* pszAddress) {
     return ::inet_aton(pszAddress, &address) != 0 ? address.s_addr : kNoIpv4Address;
 }
 
-bool Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
+ConnectResult Connect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
     const sockaddr_in address = MakeAddress(nAddress, nPort);
-    return ::connect(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (::connect(Fd(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        return ConnectResult::Connected;
+    }
+    // EAGAIN from a TCP connect means the system ran out of local ports or
+    // routes: a failure, not a connect under way.
+    return errno == EINPROGRESS ? ConnectResult::Started : ConnectResult::Failed;
 }
 
-bool RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
-    if (Connect(hSocket, nAddress, nPort)) {
-        return true;
-    }
+ConnectResult RestartConnect(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
+    const ConnectResult result = Connect(hSocket, nAddress, nPort);
     // Linux answers the first connect after a failed one with that failure
     // (or ECONNABORTED once it has been read) and only resets the socket.
-    if (errno != ECONNABORTED && errno != ECONNREFUSED) {
-        return false;
+    if (result != ConnectResult::Failed || (errno != ECONNABORTED && errno != ECONNREFUSED)) {
+        return result;
     }
     return Connect(hSocket, nAddress, nPort);
 }
 
 bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort) {
     const sockaddr_in address = MakeAddress(nAddress, nPort);
-    return ::bind(hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    return ::bind(Fd(hSocket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
 bool Listen(SocketHandle hSocket, int nBacklog) {
-    return ::listen(hSocket, nBacklog) == 0;
+    return ::listen(Fd(hSocket), nBacklog) == 0;
 }
 
 SocketHandle Accept(SocketHandle hListener) {
     for (;;) {
-        const SocketHandle hAccepted =
-            ::accept4(hListener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (hAccepted != -1 || errno != EINTR) {
-            return hAccepted;
+        const int fd = ::accept4(Fd(hListener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd != -1 || errno != EINTR) {
+            return Handle(fd);
         }
     }
 }
@@ -137,7 +149,7 @@ int WaitWritable(SocketHandle hSocket, int nTimeoutMs) {
 int PendingError(SocketHandle hSocket) {
     int nError = 0;
     socklen_t nLength = sizeof nError;
-    if (::getsockopt(hSocket, SOL_SOCKET, SO_ERROR, &nError, &nLength) != 0) {
+    if (::getsockopt(Fd(hSocket), SOL_SOCKET, SO_ERROR, &nError, &nLength) != 0) {
         return errno;
     }
     return nError;
@@ -145,7 +157,7 @@ int PendingError(SocketHandle hSocket) {
 
 std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength) {
     for (;;) {
-        const ssize_t nResult = ::recv(hSocket, pBuffer, nLength, 0);
+        const ssize_t nResult = ::recv(Fd(hSocket), pBuffer, nLength, 0);
         if (nResult != -1 || errno != EINTR) {
             return nResult;
         }
@@ -154,7 +166,7 @@ std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength)
 
 std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLength) {
     for (;;) {
-        const ssize_t nResult = ::send(hSocket, pBuffer, nLength, MSG_NOSIGNAL);
+        const ssize_t nResult = ::send(Fd(hSocket), pBuffer, nLength, MSG_NOSIGNAL);
         if (nResult != -1 || errno != EINTR) {
             return nResult;
         }
@@ -162,27 +174,13 @@ std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLeng
 }
 
 bool Shutdown(SocketHandle hSocket) {
-    return ::shutdown(hSocket, SHUT_RDWR) == 0;
+    return ::shutdown(Fd(hSocket), SHUT_RDWR) == 0;
 }
 
 bool CloseSocket(SocketHandle hSocket) {
     // The descriptor is released even when close reports an error (EINTR
     // included), so it is never closed again.
-    return ::close(hSocket) == 0;
-}
-
-bool IsWouldBlock(int nError) {
-    return nError == EAGAIN || nError == EWOULDBLOCK;
-}
-
-bool IsConnectStarted(int nError) {
-    // EAGAIN from a TCP connect means the system ran out of local ports or
-    // routes: a failure, not a connect under way.
-    return nError == EINPROGRESS;
-}
-
-bool IsConnectionRefused(int nError) {
-    return nError == ECONNREFUSED;
+    return ::close(Fd(hSocket)) == 0;
 }
 
 }  // namespace kelvara::platform

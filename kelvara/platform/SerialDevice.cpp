@@ -1,6 +1,5 @@
-#include "kelvara/platform/SerialLine.h"
+#include "kelvara/platform/SerialDevice.h"
 
-#include <cerrno>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -15,7 +14,7 @@ namespace {
 // in the table has its default.
 struct Registry {
     std::mutex lock;
-    SerialLineOpener opener;
+    SerialDeviceOpener opener;
     std::map<unsigned, std::optional<std::string>> ports;
 };
 
@@ -45,29 +44,29 @@ std::optional<unsigned> ComPortNumber(const std::string& strPath) {
 
 }  // namespace
 
-void SetSerialLineOpener(SerialLineOpener opener) {
+void SetSerialDeviceOpener(SerialDeviceOpener opener) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> guard(r.lock);
     r.opener = std::move(opener);
 }
 
-std::unique_ptr<SerialLine> OpenSerialLine(const std::string& strPath) {
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& strPath) {
     std::string strDevice = strPath;
     if (const std::optional<unsigned> nPort = ComPortNumber(strPath)) {
         std::optional<std::string> mapped = ComPortDevice(*nPort);
         if (!mapped) {
-            SetLastSystemError(ENODEV);
+            FailWith(ErrorCategory::NoDevice);
             return nullptr;
         }
         strDevice = std::move(*mapped);
     }
-    SerialLineOpener opener;
+    SerialDeviceOpener opener;
     {
         Registry& r = TheRegistry();
         std::lock_guard<std::mutex> guard(r.lock);
         opener = r.opener;
     }
-    return opener ? opener(strDevice) : OpenSystemSerialLine(strDevice);
+    return opener ? opener(strDevice) : OpenSystemSerialDevice(strDevice);
 }
 
 void MapComPort(unsigned nPort, const std::string& strDevice) {
