@@ -1,5 +1,7 @@
 // CVirtualArcnetSegment: an ARCNET segment simulated in this process, for
-// hosts, demos and tests on machines without the card.
+// hosts, demos and tests on machines without the card. It is part of the
+// library so that driver authors can test their ARCNET drivers without the
+// card (docs/WritingADriver.md).
 //
 // Installed, the segment serves the card driver's device name, so a
 // CNetPort opens it as it would open the card. Every open of the device
