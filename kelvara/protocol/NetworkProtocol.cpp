@@ -12,25 +12,9 @@ CNetworkProtocol::CNetworkProtocol(const char* pszDeviceFormat, const char* pszR
 CNetworkProtocol::~CNetworkProtocol() = default;
 
 void CNetworkProtocol::SerializeProperties(CArchive& ar) {
-    if (ar.IsStoring()) {
-        CProtocol::SerializeProperties(ar);
-        m_TimeoutProperties.Serialize(ar);
-        return;
-    }
-    // A load that fails part-way leaves both records as they were. Assignment,
-    // unlike a copy, keeps each record's version too.
-    CGeneralProperties general;
-    general = m_GeneralProperties;
-    CTimeoutOnlyProperties timeout;
-    timeout = m_TimeoutProperties;
-    try {
-        CProtocol::SerializeProperties(ar);
-        m_TimeoutProperties.Serialize(ar);
-    } catch (...) {
-        m_GeneralProperties = general;
-        m_TimeoutProperties = timeout;
-        throw;
-    }
+    // The base's general record first; a load that fails part-way leaves
+    // both records as they were.
+    SerializeRecords(ar, {&m_GeneralProperties, &m_TimeoutProperties});
 }
 
 bool CNetworkProtocol::DumpToStringList(CStringList& list) {

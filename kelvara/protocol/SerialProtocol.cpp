@@ -25,35 +25,10 @@ WORD CSerialProtocol::GetPortNumber() {
 }
 
 void CSerialProtocol::SerializeProperties(CArchive& ar) {
-    if (ar.IsStoring()) {
-        CProtocol::SerializeProperties(ar);
-        m_PortProperties.Serialize(ar);
-        m_FlowProperties.Serialize(ar);
-        m_TimingProperties.Serialize(ar);
-        return;
-    }
-    // A load that fails part-way leaves every record as it was. Assignment,
-    // unlike a copy, keeps each record's version too.
-    CGeneralProperties general;
-    general = m_GeneralProperties;
-    CPortProperties port;
-    port = m_PortProperties;
-    CFlowProperties flow;
-    flow = m_FlowProperties;
-    CTimingProperties timing;
-    timing = m_TimingProperties;
-    try {
-        CProtocol::SerializeProperties(ar);
-        m_PortProperties.Serialize(ar);
-        m_FlowProperties.Serialize(ar);
-        m_TimingProperties.Serialize(ar);
-    } catch (...) {
-        m_GeneralProperties = general;
-        m_PortProperties = port;
-        m_FlowProperties = flow;
-        m_TimingProperties = timing;
-        throw;
-    }
+    // The base's general record first; a load that fails part-way leaves
+    // every record as it was.
+    SerializeRecords(
+        ar, {&m_GeneralProperties, &m_PortProperties, &m_FlowProperties, &m_TimingProperties});
 }
 
 bool CSerialProtocol::PackedFileConvertProperties(CPortData* pPortData, int nPortNumber) {

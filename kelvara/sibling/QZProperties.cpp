@@ -188,18 +188,40 @@ CQZProperties::Field CQZProperties::StringField(const char* pszName, CString& st
                  }};
 }
 
+namespace {
+
+// The archive form of several records, taken before they change, to put
+// back those a failed update or load had already changed.
+class CRecordsSnapshot {
+public:
+    explicit CRecordsSnapshot(std::initializer_list<CQZProperties*> records) : m_records(records) {
+        CArchive ar(&m_File, CArchive::store);
+        for (CQZProperties* pRecord : m_records) {
+            pRecord->Serialize(ar);
+        }
+    }
+    // Puts back the first nRecords records.
+    void Restore(size_t nRecords) {
+        m_File.SeekToBegin();
+        CArchive ar(&m_File, CArchive::load);
+        for (size_t i = 0; i < nRecords && i < m_records.size(); ++i) {
+            m_records[i]->Serialize(ar);
+        }
+    }
+
+private:
+    std::vector<CQZProperties*> m_records;
+    CMemFile m_File;
+};
+
+}  // namespace
+
 bool UpdateRecordsFromStringList(CStringList* pList,
                                  std::initializer_list<CQZProperties*> records) {
     if (pList == nullptr) {
         return false;
     }
-    CMemFile saved;
-    {
-        CArchive ar(&saved, CArchive::store);
-        for (CQZProperties* pRecord : records) {
-            pRecord->Serialize(ar);
-        }
-    }
+    CRecordsSnapshot saved(records);
     CStringList lines(*pList);
     size_t nUpdated = 0;
     for (CQZProperties* pRecord : records) {
@@ -209,14 +231,7 @@ bool UpdateRecordsFromStringList(CStringList* pList,
         ++nUpdated;
     }
     if (nUpdated < records.size()) {
-        saved.SeekToBegin();
-        CArchive ar(&saved, CArchive::load);
-        for (CQZProperties* pRecord : records) {
-            if (nUpdated-- == 0) {
-                break;
-            }
-            pRecord->Serialize(ar);
-        }
+        saved.Restore(nUpdated);
         return false;
     }
     // The records took their lines from the head.
@@ -224,4 +239,26 @@ bool UpdateRecordsFromStringList(CStringList* pList,
         pList->RemoveHead();
     }
     return true;
+}
+
+void SerializeRecords(CArchive& ar, std::initializer_list<CQZProperties*> records) {
+    if (ar.IsStoring()) {
+        for (CQZProperties* pRecord : records) {
+            pRecord->Serialize(ar);
+        }
+        return;
+    }
+    CRecordsSnapshot saved(records);
+    size_t nLoaded = 0;
+    try {
+        for (CQZProperties* pRecord : records) {
+            pRecord->Serialize(ar);
+            ++nLoaded;
+        }
+    } catch (...) {
+        // The record that threw is as it was: each record loads whole or
+        // not at all.
+        saved.Restore(nLoaded);
+        throw;
+    }
 }

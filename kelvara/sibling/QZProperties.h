@@ -167,3 +167,10 @@ private:
 // archive form). A driver with more than one record answers its own
 // UpdateFromStringList this way.
 bool UpdateRecordsFromStringList(CStringList* pList, std::initializer_list<CQZProperties*> records);
+
+// Stores or loads several records one after another, in the order given. A
+// load is all or nothing: when a record cannot be read, the exception passes
+// on to the caller with every record as it was (the records already read are
+// restored from their archive form). A driver with more than one record
+// answers its own SerializeProperties this way.
+void SerializeRecords(CArchive& ar, std::initializer_list<CQZProperties*> records);

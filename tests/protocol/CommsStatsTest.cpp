@@ -19,65 +19,41 @@ CByteArray BytesOf(std::initializer_list<BYTE> bytes) {
     return a;
 }
 
-std::vector<std::string> Drain(CCommsStats& stats) {
-    return testsupport::DrainCommsLog(stats);
-}
+// Block times and bytes given to the statistics, and the rates they keep.
+struct RateCase {
+    std::vector<DWORD> blockTimes;
+    // In bytes are added before the block times, out bytes after them.
+    DWORD dwBytesIn, dwBytesOut, dwAverage, dwBlocksPerSecond, dwBytesPerSecond;
+};
 
-TEST(CommsStatsRates, ArePerSecondOfBlockTimeAndTruncate) {
-    CCommsStats stats;
-    for (DWORD ms : {500u, 500u, 500u, 500u}) {
-        stats.AddBlockExecutionTime(ms);
+TEST(CommsStatsRates, ArePerSecondOfBlockTimeTruncatedAndWrapLikeTheCounters) {
+    const std::vector<RateCase> cases = {
+        {{500, 500, 500, 500}, 500, 300, 500, 2, 400},
+        {{1, 1, 2}, 0, 0, 1, 750, 0},  // 4 ms over 3 blocks
+        {{1, 1, 2}, 1, 0, 1, 750, 250},
+        {{1, 1, 2}, 1, 2, 1, 750, 750},
+        {{1, 1, 2, 3}, 1, 2, 1, 571, 428},  // 3 bytes over 7 ms: 428.57...
+        {{}, 100, 100, 0, 0, 0},            // no block time yet: rates stay put
+        {{0}, 100, 100, 0, 0, 0},
+        {{0, 1000}, 100, 100, 500, 2, 200},
+        {{1000}, 0xFFFFFFFFu, 0, 1000, 1, 0xFFFFFFFFu},  // unsigned, not negative
+        {{1000}, 0xFFFFFFFFu, 2, 1000, 1, 1},            // the sum wraps before it is scaled
+        {{1}, 5000000, 0, 1, 1000, static_cast<DWORD>(5000000000ull)},  // past 2^32
+    };
+    for (const RateCase& c : cases) {
+        CCommsStats stats;
+        stats.AddBytesIn(c.dwBytesIn);
+        for (const DWORD ms : c.blockTimes) {
+            stats.AddBlockExecutionTime(ms);
+        }
+        stats.AddBytesOut(c.dwBytesOut);
+        const std::vector<DWORD> got = {stats.GetBlockCount(), stats.GetTotalBytesIn(),
+                                        stats.GetAverageBlockExecutionTime(),
+                                        stats.GetBlocksPerSecond(), stats.GetBytesPerSecond()};
+        EXPECT_EQ(got, (std::vector<DWORD>{static_cast<DWORD>(c.blockTimes.size()), c.dwBytesIn,
+                                           c.dwAverage, c.dwBlocksPerSecond, c.dwBytesPerSecond}))
+            << c.dwBytesIn << " in, " << c.dwBytesOut << " out";
     }
-    stats.AddBytesIn(500);
-    stats.AddBytesOut(300);
-    EXPECT_EQ(stats.GetBlocksPerSecond(), 2u);
-    EXPECT_EQ(stats.GetBytesPerSecond(), 400u);
-    EXPECT_EQ(stats.GetAverageBlockExecutionTime(), 500u);
-
-    CCommsStats uneven;
-    for (DWORD ms : {1u, 1u, 2u}) {
-        uneven.AddBlockExecutionTime(ms);
-    }
-    EXPECT_EQ(uneven.GetAverageBlockExecutionTime(), 1u);  // 4 / 3
-    EXPECT_EQ(uneven.GetBlocksPerSecond(), 750u);
-    uneven.AddBytesIn(1);
-    EXPECT_EQ(uneven.GetBytesPerSecond(), 250u);
-    uneven.AddBytesOut(2);
-    EXPECT_EQ(uneven.GetBytesPerSecond(), 750u);
-    uneven.AddBlockExecutionTime(3);  // 3 bytes over 7 ms: 428.57...
-    EXPECT_EQ(uneven.GetBytesPerSecond(), 428u);
-    EXPECT_EQ(uneven.GetBlocksPerSecond(), 571u);
-}
-
-TEST(CommsStatsRates, StayPutWhileNoBlockTimeHasAccumulated) {
-    CCommsStats stats;
-    stats.AddBytesIn(100);
-    stats.AddBytesOut(100);
-    EXPECT_EQ(stats.GetTotalBytesIn(), 100u);
-    EXPECT_EQ(stats.GetBytesPerSecond(), 0u);
-    stats.AddBlockExecutionTime(0);
-    EXPECT_EQ(stats.GetBlockCount(), 1u);
-    EXPECT_EQ(stats.GetAverageBlockExecutionTime(), 0u);
-    EXPECT_EQ(stats.GetBlocksPerSecond(), 0u);
-    EXPECT_EQ(stats.GetBytesPerSecond(), 0u);
-    stats.AddBlockExecutionTime(1000);
-    EXPECT_EQ(stats.GetBlocksPerSecond(), 2u);
-    EXPECT_EQ(stats.GetBytesPerSecond(), 200u);
-}
-
-TEST(CommsStatsRates, UseUnsignedOperandsAndWrappingSums) {
-    CCommsStats stats;
-    stats.AddBlockExecutionTime(1000);
-    stats.AddBytesIn(0xFFFFFFFFu);
-    EXPECT_EQ(stats.GetBytesPerSecond(), 0xFFFFFFFFu);  // not negative
-    stats.AddBytesOut(2);                               // the sum wraps to 1 before it is scaled
-    EXPECT_EQ(stats.GetBytesPerSecond(), 1u);
-
-    // A rate past 2^32 keeps its low 32 bits, like the counters.
-    CCommsStats fast;
-    fast.AddBlockExecutionTime(1);
-    fast.AddBytesIn(5000000);
-    EXPECT_EQ(fast.GetBytesPerSecond(), static_cast<DWORD>(5000000000ull));
 }
 
 TEST(CommsStatsCounters, CountErrorsAndClearWithoutTouchingTheLog) {
@@ -121,7 +97,8 @@ TEST(CommsLog, FormatsBytesAsTextOrHex) {
     stats.AddToCommsLog(&empty, false);
     stats.AddToCommsLog(nullptr, true);
     stats.IncrementTimeoutErrors();
-    EXPECT_EQ(Drain(stats), (std::vector<std::string>{"RXA.B~. .", "TX01 AB ", "NR"}));
+    EXPECT_EQ(testsupport::DrainCommsLog(stats),
+              (std::vector<std::string>{"RXA.B~. .", "TX01 AB ", "NR"}));
 }
 
 TEST(CommsLog, RecordsAndHandsOutLinesOnlyWhileActive) {

@@ -1,22 +1,23 @@
-// The protocol base classes used as a host uses a driver: construct, load
-// properties, start, transfer, read statistics, stop; and driver plug-ins.
+// The protocol base classes used as a host uses a driver: load its
+// properties three ways (archive, string lines, packed record), start,
+// transfer blocks, read statistics, stop; and driver plug-ins.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <memory>
-#include <utility>
+#include <string>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
 #include "kelvara/platform/FakeSerialDevice.h"
 #include "support/ArchiveBytes.h"
+#include "support/Wait.h"
 
 namespace {
 
 using kelvara::platform::FakeSerialDevice;
 using kelvara_test::Bytes;
-using kelvara_test::LoadFrom;
 using kelvara_test::StoreWith;
 
 constexpr const char* kRemoteFormat = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
@@ -68,8 +69,7 @@ public:
 class CTestSerialDriver : public CSerialProtocol {
 public:
     CTestSerialDriver() : CSerialProtocol("", kRemoteFormat) {}
-    ~CTestSerialDriver() override { ClosePort(); }
-    CString GetVersionInfo() override { return "Test serial 2.1"; }
+    ~CTestSerialDriver() override { StopProtocol(); }
     BOOL IsSerialProtocol() override { return 1; }
     DWORD StartProtocol() override {
         DWORD dwResult = CSerialProtocol::StartProtocol();
@@ -83,22 +83,20 @@ public:
             dwResult = m_pPort->Init();
         }
         if (dwResult != SE_NO_ERROR) {
-            ClosePort();
-            CSerialProtocol::StopProtocol();
+            StopProtocol();
         }
         return dwResult;
     }
     DWORD StopProtocol() override {
-        const DWORD dwResult = CSerialProtocol::StopProtocol();
-        if (dwResult == SE_NO_ERROR) {
-            ClosePort();
+        if (m_pPort) {
+            m_pPort->Close();
+            m_pPort.reset();
         }
-        return dwResult;
+        return CSerialProtocol::StopProtocol();
     }
     DWORD TransferData(CComBlock* pBlock) override {
-        CByteArray data;
         if (!m_pPort) {
-            return FinishTransfer(*this, pBlock, SE_PROTOCOL_NOT_STARTED, data);
+            return SE_PROTOCOL_NOT_STARTED;
         }
         const DWORD dwOffset = OffsetOf(pBlock);
         CCombuf request;
@@ -111,17 +109,12 @@ public:
         if (dwResult == SE_NO_ERROR) {
             dwResult = m_pPort->Read(&reply, pBlock->GetPointCount(), GetCommsStats());
         }
+        CByteArray data;
         data.Append(reply);
         return FinishTransfer(*this, pBlock, dwResult, data);
     }
 
 private:
-    void ClosePort() {
-        if (m_pPort) {
-            m_pPort->Close();
-            m_pPort.reset();
-        }
-    }
     std::unique_ptr<CComPort> m_pPort;
 };
 
@@ -163,68 +156,36 @@ private:
     CPollProperties m_Poll;
 };
 
-// A stored property archive, written out piece by piece (little-endian).
-class CStoredArchive {
-public:
-    CStoredArchive& Dword(DWORD dw) {
-        for (int i = 0; i < 4; ++i) {
-            m_bytes.push_back(static_cast<BYTE>(dw >> (8 * i)));
-        }
-        return *this;
-    }
-    CStoredArchive& Word(WORD w) {
-        m_bytes.push_back(static_cast<BYTE>(w));
-        m_bytes.push_back(static_cast<BYTE>(w >> 8));
-        return *this;
-    }
-    CStoredArchive& Text(const char* psz) {
-        m_bytes.push_back(static_cast<BYTE>(std::strlen(psz)));
-        m_bytes.insert(m_bytes.end(), psz, psz + std::strlen(psz));
-        return *this;
-    }
-    // A record's start: version 2, second member 0, layout 2, its name.
-    CStoredArchive& Record(const char* pszName) { return Dword(2).Dword(0).Dword(2).Text(pszName); }
-    const Bytes& GetBytes() const { return m_bytes; }
-
-private:
-    Bytes m_bytes;
-};
+// A record's start as a host stored it: version 2, second member 0,
+// layout 2, the record's name.
+void Header(CArchive& ar, const char* pszName) {
+    ar << DWORD{2} << DWORD{0} << DWORD{2} << CString(pszName);
+}
 
 // A serial driver's properties as a host stored them: general, port, flow
 // and timing records, each value distinct so that a record read in the
 // wrong place shows.
 Bytes StoredSerialProperties() {
-    return CStoredArchive()
-        .Record("General")
-        .Text("Line 7 settings")
-        .Record("Port")
-        .Word(7)       // port number
-        .Dword(19200)  // baud rate
-        .Dword(1)      // parity enabled
-        .Dword(1)      // even parity
-        .Word(7)       // data bits
-        .Dword(2)      // two stop bits
-        .Dword(1)      // RS-485
-        .Record("Flow")
-        .Dword(1)   // flow control enabled
-        .Dword(2)   // RTS handshake
-        .Dword(0)   // DTR disabled
-        .Dword(15)  // RTS/CTS delay
-        .Record("Timing")
-        .Dword(4)     // retries
-        .Dword(1500)  // time-out
-        .Dword(20)    // request message delay
-        .GetBytes();
+    return StoreWith([](CArchive& ar) {
+        Header(ar, "General");
+        ar << CString("Line 7 settings");
+        Header(ar, "Port");  // port, baud, parity on, even, data bits, two stop bits, RS-485
+        ar << WORD{7} << DWORD{19200} << DWORD{1} << DWORD{1} << WORD{7} << DWORD{2} << DWORD{1};
+        Header(ar, "Flow");  // flow control on, RTS handshake, DTR disabled, RTS/CTS delay
+        ar << DWORD{1} << DWORD{2} << DWORD{0} << DWORD{15};
+        Header(ar, "Timing");  // retries, time-out, request message delay
+        ar << DWORD{4} << DWORD{1500} << DWORD{20};
+    });
 }
 
 // A network driver's: general and time-out records.
 Bytes StoredNetworkProperties() {
-    return CStoredArchive()
-        .Record("General")
-        .Text("Ring 2")
-        .Record("TimeoutOnly")
-        .Dword(1200)
-        .GetBytes();
+    return StoreWith([](CArchive& ar) {
+        Header(ar, "General");
+        ar << CString("Ring 2");
+        Header(ar, "TimeoutOnly");
+        ar << DWORD{1200};
+    });
 }
 
 CStringList ListOf(const std::vector<const char*>& lines) {
@@ -248,9 +209,20 @@ Bytes PropertiesOf(CProtocol& driver) {
     return StoreWith([&](CArchive& ar) { driver.SerializeProperties(ar); });
 }
 
+// Loads a driver's properties; the cause of the archive exception, or none.
+int LoadProperties(CProtocol& driver, const Bytes& bytes) {
+    try {
+        kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    } catch (const CArchiveException& e) {
+        return e.m_cause;
+    }
+    return CArchiveException::none;
+}
+
 // A block as a host builds it, from an address the driver has checked.
-std::unique_ptr<CComBlock> Block(CProtocol& driver, const char* pszAddress, DWORD dwPoints) {
-    CRemoteAddress address(pszAddress, kRemoteFormat, nullptr);
+std::unique_ptr<CComBlock> Block(CProtocol& driver, const char* pszAddress, DWORD dwPoints,
+                                 const char* pszFormat = kRemoteFormat) {
+    CRemoteAddress address(pszAddress, pszFormat, nullptr);
     EXPECT_EQ(driver.ValidateRemoteAddress(&address), static_cast<DWORD>(EDF_OK)) << pszAddress;
     return std::make_unique<CComBlock>(&address, 17, 1, dwPoints, 1);
 }
@@ -261,13 +233,51 @@ std::vector<BYTE> DataOf(CComBlock& block) {
     return std::vector<BYTE>(data.begin(), data.end());
 }
 
+// One block of a host's run and what the driver should make of it.
+struct HostBlock {
+    const char* pszAddress;
+    DWORD dwPoints;
+    DWORD dwResult;
+    std::vector<BYTE> data;  // of a good block
+    bool bDevice = false;    // given to TransferDeviceData
+};
+
+// A host's run of a loaded driver: 2007 before the start, 2006 for a second
+// start, the blocks in order (arrive sees each block before the driver
+// does), then 2007 again after the stop. The statistics outlive the stop.
+void RunAsHost(CProtocol& driver, const std::vector<HostBlock>& blocks,
+               const std::function<void(const HostBlock&, CComBlock&)>& arrive = {}) {
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    ASSERT_EQ(driver.StartProtocol(), 0u);
+    EXPECT_EQ(driver.StartProtocol(), 2006u);
+    EXPECT_TRUE(driver.IsStarted());
+    for (const HostBlock& expected : blocks) {
+        auto block = Block(driver, expected.pszAddress, expected.dwPoints);
+        if (arrive) {
+            arrive(expected, *block);
+        }
+        const DWORD dwResult = expected.bDevice ? driver.TransferDeviceData(block.get())
+                                                : driver.TransferData(block.get());
+        EXPECT_EQ(dwResult, expected.dwResult) << expected.pszAddress;
+        if (!expected.bDevice) {
+            EXPECT_EQ(block->IsBlockGood() != 0, dwResult == SE_NO_ERROR) << expected.pszAddress;
+            EXPECT_EQ(DataOf(*block), expected.data) << expected.pszAddress;
+        }
+    }
+    EXPECT_EQ(driver.StopProtocol(), 0u);
+    EXPECT_EQ(driver.StopProtocol(), 2007u);
+    EXPECT_FALSE(driver.IsStarted());
+}
+
 TEST(HostFlow, ProtocolDriverAnswersFromMemoryAndCountsEveryBlock) {
     CTestTableDriver driver;
-
     // The base class has the general record only: an archive loads it,
     // string lists are not taken, a packed record brings nothing.
-    LoadFrom(CStoredArchive().Record("General").Text("Table 3").GetBytes(),
-             [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    const Bytes general = StoreWith([](CArchive& ar) {
+        Header(ar, "General");
+        ar << CString("Table 3");
+    });
+    ASSERT_EQ(LoadProperties(driver, general), CArchiveException::none);
     EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Table 3");
     CStringList lines = ListOf({"General.Version=other"});
     EXPECT_FALSE(driver.UpdateFromStringList(&lines));
@@ -275,25 +285,14 @@ TEST(HostFlow, ProtocolDriverAnswersFromMemoryAndCountsEveryBlock) {
     CPortData packed;
     EXPECT_TRUE(driver.PackedFileConvertProperties(&packed, 3));
     EXPECT_EQ(driver.GetPortNumber(), 0xFFFF);
-    EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Table 3");
+    EXPECT_EQ(PropertiesOf(driver), general);
 
-    // The base class counts a block in either state.
+    // The base class counts a block whether or not the driver is started.
     auto early = Block(driver, "D0000", 1);
     EXPECT_EQ(driver.TransferData(early.get()), 0u);
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
-    EXPECT_EQ(driver.StartProtocol(), 0u);
-    EXPECT_EQ(driver.StartProtocol(), 2006u);
-    EXPECT_TRUE(driver.IsStarted());
-
-    auto read = Block(driver, "D0010", 4);
-    EXPECT_EQ(driver.TransferData(read.get()), 0u);
-    EXPECT_TRUE(read->IsBlockGood());
-    EXPECT_EQ(DataOf(*read), (std::vector<BYTE>{10, 11, 12, 13}));
-    auto beyond = Block(driver, "D0098", 4);
-    EXPECT_EQ(driver.TransferData(beyond.get()), 2004u);
-    EXPECT_FALSE(beyond->IsBlockGood());
-    auto device = Block(driver, "D0010", 1);
-    EXPECT_EQ(driver.TransferDeviceData(device.get()), 2000u);
+    RunAsHost(driver, {{"D0010", 4, SE_NO_ERROR, {10, 11, 12, 13}},
+                       {"D0098", 4, SE_NAK_RECEIVED, {}},
+                       {"D0010", 1, SE_NOT_IMPLEMENTED, {}, true}});
 
     EXPECT_EQ(driver.GetBlockCount(), 4u);
     EXPECT_EQ(driver.GetTotalCommsTime(), 30u);  // the device block has no com time
@@ -304,10 +303,6 @@ TEST(HostFlow, ProtocolDriverAnswersFromMemoryAndCountsEveryBlock) {
     driver.ResetStatistics();
     EXPECT_EQ(driver.GetBlockCount(), 0u);
     EXPECT_EQ(driver.GetNumberStandardErrors(), 0u);
-
-    EXPECT_EQ(driver.StopProtocol(), 0u);
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
-    EXPECT_FALSE(driver.IsStarted());
 }
 
 // The serial driver's port is COM7, played by a scripted device.
@@ -337,10 +332,8 @@ protected:
 
 TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
     CTestSerialDriver driver;
-
     // An older packed record: the port number given, seconds to ms.
     CPortData packed;
-    packed.m_PortProperties.m_wPortNumber = 1;
     packed.m_PortProperties.m_dwBaudRate = 4800;
     packed.m_TimingProperties.m_dwTimeout = 3;
     ASSERT_TRUE(driver.PackedFileConvertProperties(&packed, 6));
@@ -348,24 +341,17 @@ TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
     EXPECT_EQ(driver.GetBaudRate(), 4800u);
     EXPECT_EQ(driver.GetTimeout(), 3000u);
 
-    // A stored archive: general, port, flow, timing, in that order.
-    LoadFrom(StoredSerialProperties(), [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    // A stored archive, every getter reading its own field; stored again,
+    // the same bytes in the same order.
+    ASSERT_EQ(LoadProperties(driver, StoredSerialProperties()), CArchiveException::none);
     EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Line 7 settings");
-    EXPECT_EQ(driver.GetPortNumber(), 7);
-    EXPECT_EQ(driver.GetBaudRate(), 19200u);
-    EXPECT_TRUE(driver.IsParityEnabled());
-    EXPECT_EQ(driver.GetParity(), CPortProperties::PARITY_EVEN);
-    EXPECT_EQ(driver.GetDataBits(), 7);
-    EXPECT_EQ(driver.GetStopBits(), CPortProperties::STOPBITS_TWO);
-    EXPECT_EQ(driver.GetMediaType(), CPortProperties::MEDIA_RS485);
-    EXPECT_TRUE(driver.IsFlowControlEnabled());
-    EXPECT_EQ(driver.GetRTSControl(), CFlowProperties::RTS_HANDSHAKE);
-    EXPECT_EQ(driver.GetDTRControl(), CFlowProperties::DTR_DISABLE);
-    EXPECT_EQ(driver.GetRTSCTSDelay(), 15u);
-    EXPECT_EQ(driver.GetRetryCount(), 4u);
-    EXPECT_EQ(driver.GetTimeout(), 1500u);
-    EXPECT_EQ(driver.GetRequestMessageDelay(), 20u);
-    // Stored again, the same bytes in the same order.
+    const std::vector<long long> held = {
+        driver.GetPortNumber(), driver.GetBaudRate(),           driver.IsParityEnabled(),
+        driver.GetParity(),     driver.GetDataBits(),           driver.GetStopBits(),
+        driver.GetMediaType(),  driver.IsFlowControlEnabled(),  driver.GetRTSControl(),
+        driver.GetDTRControl(), driver.GetRTSCTSDelay(),        driver.GetRetryCount(),
+        driver.GetTimeout(),    driver.GetRequestMessageDelay()};
+    EXPECT_EQ(held, (std::vector<long long>{7, 19200, 1, 1, 7, 2, 1, 1, 2, 0, 15, 4, 1500, 20}));
     EXPECT_EQ(PropertiesOf(driver), StoredSerialProperties());
 
     // String lines change what they name, record by record.
@@ -378,32 +364,18 @@ TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
     EXPECT_EQ(driver.GetTimeout(), 250u);
     EXPECT_EQ(driver.GetDataBits(), 7);
 
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
-    ASSERT_EQ(driver.StartProtocol(), 0u);
-    EXPECT_EQ(driver.StartProtocol(), 2006u);
+    driver.ActivateCommsLog(true);
+    RunAsHost(driver, {{"D0100", 4, SE_NO_ERROR, {100, 101, 102, 103}},
+                       {"D0300", 2, SE_TIMEOUT, {}},
+                       {"D0100", 1, SE_NOT_IMPLEMENTED, {}, true}});
     EXPECT_EQ(device->CallCount(FakeSerialDevice::Call::Open), 1) << "a restart opens nothing";
+    EXPECT_FALSE(device->m_bOpen);
     EXPECT_EQ(device->m_attributes.dwBaudRate, 38400u);
     EXPECT_EQ(device->m_attributes.byDataBits, 7);
     EXPECT_TRUE(device->m_attributes.bTwoStopBits);
     EXPECT_EQ(device->m_timeouts.dwReadTotalConstant, 250u);
-
-    driver.ActivateCommsLog(true);
-    auto read = Block(driver, "D0100", 4);
-    EXPECT_EQ(driver.TransferData(read.get()), 0u);
-    EXPECT_EQ(device->m_sent, (std::vector<std::uint8_t>{'R', 0, 100, 4}));
-    EXPECT_EQ(DataOf(*read), (std::vector<BYTE>{100, 101, 102, 103}));
-    EXPECT_EQ(driver.GetCommsLogCount(), 2) << "the request and the reply";
-    CString line;
-    driver.GetFromCommsLog(&line);
-    driver.GetFromCommsLog(&line);
-    EXPECT_EQ(driver.GetCommsLogCount(), 0);
-    driver.ActivateCommsLog(false);
-
-    auto silent = Block(driver, "D0300", 2);
-    EXPECT_EQ(driver.TransferData(silent.get()), 2001u);
-    EXPECT_FALSE(silent->IsBlockGood());
-    auto device2 = Block(driver, "D0100", 1);
-    EXPECT_EQ(driver.TransferDeviceData(device2.get()), 2000u);
+    EXPECT_EQ(testsupport::DrainCommsLog(driver),
+              (std::vector<std::string>{"TXR.d.", "RXdefg", "TXR.,.", "NR"}));
 
     EXPECT_EQ(driver.GetBlockCount(), 3u);
     EXPECT_EQ(driver.GetTotalCommsTime(), 20u);
@@ -412,19 +384,12 @@ TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
     EXPECT_EQ(driver.GetNumberTimeoutErrors(), 1u);
     EXPECT_EQ(driver.GetNumberStandardErrors(), 1u);
     EXPECT_EQ(driver.GetLastErrorString(), "Operation timed out");
-
-    EXPECT_EQ(driver.StopProtocol(), 0u);
-    EXPECT_FALSE(device->m_bOpen);
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
-    auto stopped = Block(driver, "D0100", 1);
-    EXPECT_EQ(driver.TransferData(stopped.get()), 2007u);
 }
 
 TEST(HostFlow, NetworkDriverJudgesRepliesByItsLoadedTimeout) {
     CTestNetworkDriver driver;
     EXPECT_EQ(driver.GetTimeout(), 750u);
-
-    LoadFrom(StoredNetworkProperties(), [&](CArchive& ar) { driver.SerializeProperties(ar); });
+    ASSERT_EQ(LoadProperties(driver, StoredNetworkProperties()), CArchiveException::none);
     EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion, "Ring 2");
     EXPECT_EQ(driver.GetTimeout(), 1200u);
     EXPECT_EQ(PropertiesOf(driver), StoredNetworkProperties());
@@ -438,56 +403,38 @@ TEST(HostFlow, NetworkDriverJudgesRepliesByItsLoadedTimeout) {
     EXPECT_EQ(driver.GetTimeout(), 300u);
     EXPECT_EQ(driver.GetPortNumber(), 0xFFFF);
 
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
-    ASSERT_EQ(driver.StartProtocol(), 0u);
-    EXPECT_EQ(driver.StartProtocol(), 2006u);
-
-    auto fresh = Block(driver, "D0001", 2);
-    auto overdue = Block(driver, "D0002", 2);
-    driver.Deliver(fresh->GetBlockId(), {7, 8}, 100);
-    driver.Deliver(overdue->GetBlockId(), {9, 9}, 2000);
-    EXPECT_EQ(driver.TransferData(fresh.get()), 0u);
-    EXPECT_EQ(DataOf(*fresh), (std::vector<BYTE>{7, 8}));
-    EXPECT_EQ(driver.TransferData(overdue.get()), 2001u);
-    EXPECT_EQ(driver.TransferDeviceData(fresh.get()), 2000u);
-
+    // Each reply arrives with its block: the good one well within the
+    // time-out, the overdue one long after it.
+    RunAsHost(driver,
+              {{"D0001", 2, SE_NO_ERROR, {7, 8}},
+               {"D0002", 2, SE_TIMEOUT, {}},
+               {"D0001", 2, SE_NOT_IMPLEMENTED, {}, true}},
+              [&](const HostBlock& expected, CComBlock& block) {
+                  const bool bOverdue = expected.dwResult == SE_TIMEOUT;
+                  driver.Deliver(block.GetBlockId(), {7, 8}, bOverdue ? 2000 : 100);
+              });
     EXPECT_EQ(driver.GetBlockCount(), 3u);
     EXPECT_EQ(driver.GetNumberTimeoutErrors(), 1u);
     EXPECT_EQ(driver.GetLastErrorString(), "Operation timed out");
-    EXPECT_EQ(driver.StopProtocol(), 0u);
-    EXPECT_EQ(driver.StopProtocol(), 2007u);
 }
 
 TEST(DriverProperties, ArchivesOfAnotherDriverOrCutShortFailAndChangeNothing) {
-    auto causeOfLoading = [](CProtocol& driver, const Bytes& bytes) {
-        try {
-            LoadFrom(bytes, [&](CArchive& ar) { driver.SerializeProperties(ar); });
-        } catch (const CArchiveException& e) {
-            return e.m_cause;
-        }
-        return static_cast<int>(CArchiveException::none);
-    };
     CTestSerialDriver serial;
     serial.SetTimingDefaults(3, 2, 900);
     CTestNetworkDriver network;
     const Bytes serialBefore = PropertiesOf(serial);
     const Bytes networkBefore = PropertiesOf(network);
 
-    // Both start with a general record; the next one is not what the other
-    // driver expects.
-    EXPECT_EQ(causeOfLoading(network, StoredSerialProperties()), CArchiveException::badClass);
-    EXPECT_EQ(network.GetTimeout(), 750u);
-    EXPECT_EQ(causeOfLoading(serial, StoredNetworkProperties()), CArchiveException::badClass);
-    EXPECT_EQ(PropertiesOf(serial), serialBefore);
-    EXPECT_EQ(PropertiesOf(network), networkBefore);
-
+    // Both start with a general record, which loads; the next one is not
+    // what the other driver expects, and the general record goes back.
+    EXPECT_EQ(LoadProperties(network, StoredSerialProperties()), CArchiveException::badClass);
+    EXPECT_EQ(LoadProperties(serial, StoredNetworkProperties()), CArchiveException::badClass);
     // Each driver's own archive, cut short anywhere.
-    const std::vector<std::pair<CProtocol*, Bytes>> own = {{&network, StoredNetworkProperties()},
-                                                           {&serial, StoredSerialProperties()}};
-    for (const auto& [pDriver, whole] : own) {
+    for (auto [pDriver, whole] : {std::pair<CProtocol*, Bytes>{&network, StoredNetworkProperties()},
+                                  {&serial, StoredSerialProperties()}}) {
         for (size_t n = 0; n < whole.size(); ++n) {
             const Bytes cut(whole.begin(), whole.begin() + static_cast<long>(n));
-            EXPECT_EQ(causeOfLoading(*pDriver, cut), CArchiveException::endOfFile) << n;
+            EXPECT_EQ(LoadProperties(*pDriver, cut), CArchiveException::endOfFile) << n;
         }
     }
     EXPECT_EQ(PropertiesOf(serial), serialBefore);
@@ -497,15 +444,13 @@ TEST(DriverProperties, ArchivesOfAnotherDriverOrCutShortFailAndChangeNothing) {
 TEST(DriverProperties, SerialStringListUpdatesAllRecordsOrNone) {
     CTestSerialDriver source;
     source.SetTimingDefaults(7, 2, 333);
-    source.SetPortDefaults(TRUE, 1200, CPortProperties::PARITY_ODD, CPortProperties::STOPBITS_ONE,
-                           8, 2, CPortProperties::MEDIA_RS422);
+    source.SetFlowDefaults(TRUE, 15, CFlowProperties::DTR_DISABLE, CFlowProperties::RTS_TOGGLE);
     CStringList dumped;
     ASSERT_TRUE(source.DumpToStringList(dumped));
     CTestSerialDriver copy;
     ASSERT_TRUE(copy.UpdateFromStringList(&dumped));
     EXPECT_TRUE(dumped.IsEmpty());
-    EXPECT_EQ(copy.GetTimeout(), 333u);
-    EXPECT_EQ(copy.GetMediaType(), CPortProperties::MEDIA_RS422);
+    EXPECT_EQ(PropertiesOf(copy), PropertiesOf(source));
 
     // A failure in any record leaves every record and the list as they were.
     const std::vector<std::vector<const char*>> failing = {
@@ -516,17 +461,13 @@ TEST(DriverProperties, SerialStringListUpdatesAllRecordsOrNone) {
         {"Port.BaudRate=2400", "Flow.RTSCTSDelay=5"},  // no timing lines
         {"Port.BaudRate=2400", "Timing.Timeout=5"},    // no flow lines
     };
-    CTestSerialDriver driver;
-    driver.SetTimingDefaults(1, 1, 4444);
-    const Bytes before = PropertiesOf(driver);
+    const Bytes before = PropertiesOf(copy);
     for (const auto& lines : failing) {
         CStringList list = ListOf(lines);
-        const std::vector<CString> listBefore = Lines(list);
-        EXPECT_FALSE(driver.UpdateFromStringList(&list)) << lines.back();
-        EXPECT_EQ(PropertiesOf(driver), before) << lines.back();
-        EXPECT_EQ(Lines(list), listBefore) << lines.back();
+        EXPECT_FALSE(copy.UpdateFromStringList(&list)) << lines.back();
+        EXPECT_EQ(PropertiesOf(copy), before) << lines.back();
+        EXPECT_EQ(Lines(list), Lines(ListOf(lines))) << lines.back();
     }
-
     CTestNetworkDriver network;
     CStringList list = ListOf({"TimeoutOnly.Timeout=5", "garbage"});
     EXPECT_FALSE(network.UpdateFromStringList(&list));
@@ -539,10 +480,7 @@ TEST(DriverProperties, PackedConversionNeedsARecordThatFitsInMilliseconds) {
     driver.SetTimingDefaults(0, 3, 1500);
     const Bytes before = PropertiesOf(driver);
     EXPECT_FALSE(driver.PackedFileConvertProperties(nullptr, 4));
-    EXPECT_EQ(driver.GetPortNumber(), 1);
-    EXPECT_EQ(driver.GetTimeout(), 1500u);
     EXPECT_EQ(PropertiesOf(driver), before);
-
     CPortData packed;
     packed.m_TimingProperties.m_dwTimeout = 4294968;  // seconds: too many ms for 32 bits
     EXPECT_FALSE(driver.PackedFileConvertProperties(&packed, 4));
@@ -553,22 +491,35 @@ TEST(DriverProperties, PackedConversionNeedsARecordThatFitsInMilliseconds) {
     EXPECT_EQ(driver.GetPortNumber(), 4);
 }
 
-TEST(ProtocolConstruction, NamesTheSheetAndStoresTheBaseVersionText) {
+TEST(DriverProperties, DriverDefaultsAreWhatAnArchiveOfTheSameValuesHolds) {
+    CTestSerialDriver driver;
+    driver.GetGeneralProperties()->m_strVersion = "Line 7 settings";
+    driver.SetPortDefaults(TRUE, 19200, CPortProperties::PARITY_EVEN, CPortProperties::STOPBITS_TWO,
+                           7, 7, CPortProperties::MEDIA_RS485);
+    driver.SetFlowDefaults(TRUE, 15, CFlowProperties::DTR_DISABLE, CFlowProperties::RTS_HANDSHAKE);
+    driver.SetTimingDefaults(20, 4, 1500);
+    EXPECT_EQ(PropertiesOf(driver), StoredSerialProperties());
+}
+
+TEST(ProtocolBase, SheetIsNamedHasAPagePerRecordAndShowsOnlyThroughTheHost) {
     CTestSerialDriver driver;
     EXPECT_EQ(driver.GetPropertySheet()->GetCaption(), "Protocol Properties");
     EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion,
               "Protocol version string not implemented!");
-    EXPECT_EQ(driver.GetVersionInfo(), "Test serial 2.1");
-    // General, port, flow and timing pages.
-    EXPECT_EQ(driver.GetPropertySheet()->GetPageCount(), 4);
-    CTestNetworkDriver network;
-    EXPECT_EQ(network.GetPropertySheet()->GetPageCount(), 2);
-    EXPECT_EQ(network.GetPortNumber(), 0xFFFF);
-    EXPECT_EQ(network.GetTimeout(), 750u);
-    EXPECT_EQ(CProtocol().GetPortNumber(), 0xFFFF);
+    EXPECT_EQ(driver.GetPropertySheet()->GetPageCount(), 4);  // general, port, flow, timing
+    EXPECT_EQ(CTestNetworkDriver().GetPropertySheet()->GetPageCount(), 2);
+    EXPECT_EQ(driver.DisplayModalPropertySheet(), 2009u);
+    int pages = 0;
+    AfxSetPropertySheetHandler([&](CPropertySheet& sheet) {
+        pages = sheet.GetPageCount();
+        return IDCANCEL;
+    });
+    EXPECT_EQ(driver.DisplayModalPropertySheet(), 0u);
+    AfxSetPropertySheetHandler(nullptr);
+    EXPECT_EQ(pages, 4);
 }
 
-TEST(ProtocolAddresses, StepValidateAndCopyAnEmptyAddressFirst) {
+TEST(ProtocolBase, StepsValidatesAndCopiesAnEmptyAddressFirst) {
     CProtocol p;
     CRemoteAddress current("D0100", kRemoteFormat, "U1U2");
     CRemoteAddress next;
@@ -583,12 +534,11 @@ TEST(ProtocolAddresses, StepValidateAndCopyAnEmptyAddressFirst) {
     EXPECT_FALSE(target.IsAutoIncrementable());
     EXPECT_EQ(p.GetNextDeviceAddress(&fixed, target), 0u);
     EXPECT_EQ(p.GetNextRemoteAddress(nullptr, target), 2008u);
-
     CRemoteAddress bad("Q0100", kRemoteFormat, "U1U2");
     EXPECT_EQ(p.ValidateDeviceAddress(&bad), static_cast<DWORD>(EDF_NOT_A_KEYWORD));
 }
 
-TEST(ProtocolTables, AppendTheDataTable) {
+TEST(ProtocolBase, AppendsTheDataTableAndLogsThroughTheLogLibrary) {
     CProtocol p;
     CStringArray tables;
     tables.Add("Existing");
@@ -596,37 +546,16 @@ TEST(ProtocolTables, AppendTheDataTable) {
     ASSERT_EQ(tables.GetSize(), 2);
     EXPECT_EQ(tables[1], "Data");
     EXPECT_EQ(p.GetTableFromAddress(nullptr), "Data");
-}
 
-TEST(ProtocolPropertySheet, FailsWith2009WhenNotShown) {
-    CTestSerialDriver driver;
-    EXPECT_EQ(driver.DisplayModalPropertySheet(), 2009u);
-    int pages = 0;
-    AfxSetPropertySheetHandler([&](CPropertySheet& sheet) {
-        pages = sheet.GetPageCount();
-        return IDCANCEL;
-    });
-    EXPECT_EQ(driver.DisplayModalPropertySheet(), 0u);
-    EXPECT_EQ(pages, 4);
-    AfxSetPropertySheetHandler(nullptr);
-}
-
-TEST(ProtocolLogging, SendsTextsToTheLogLibrary) {
-    CString received;
-    DWORD level = 0;
-    QZSetLogSink([&](DWORD dwLevel, const char* text) {
-        level = dwLevel;
-        received = text;
-    });
-    CProtocol p;
+    std::vector<std::pair<DWORD, std::string>> logged;
+    QZSetLogSink([&](DWORD dwLevel, const char* text) { logged.emplace_back(dwLevel, text); });
     CString text("COM3 : failed");
     p.SendLogMessage(&text, 1);
     QZSetLogSink(nullptr);
-    EXPECT_EQ(level, 1u);
-    EXPECT_EQ(received, "COM3 : failed");
+    EXPECT_EQ(logged, (std::vector<std::pair<DWORD, std::string>>{{1, "COM3 : failed"}}));
 }
 
-TEST(ProtocolNullArguments, GiveDefinedResults) {
+TEST(ProtocolBase, NullArgumentsAndDefaultHooksGiveDefinedResults) {
     CProtocol p;
     p.SetPortName(nullptr);
     EXPECT_EQ(p.GetPortName(), "");
@@ -635,45 +564,20 @@ TEST(ProtocolNullArguments, GiveDefinedResults) {
     EXPECT_EQ(p.TransferData(nullptr), 2005u);
     EXPECT_EQ(p.TransferDeviceData(nullptr), 2005u);
     EXPECT_EQ(p.GetBlockCount(), 0u);
-    CTestSerialDriver driver;
-    EXPECT_FALSE(driver.UpdateFromStringList(nullptr));
-    CTestNetworkDriver network;
-    EXPECT_FALSE(network.UpdateFromStringList(nullptr));
-}
+    EXPECT_FALSE(CTestSerialDriver().UpdateFromStringList(nullptr));
+    EXPECT_FALSE(CTestNetworkDriver().UpdateFromStringList(nullptr));
 
-TEST(SerialProperties, DefaultsSettersAndGettersAgree) {
-    CTestSerialDriver driver;
-    driver.SetPortDefaults(TRUE, 19200, CPortProperties::PARITY_ODD, CPortProperties::STOPBITS_TWO,
-                           7, 5, CPortProperties::MEDIA_RS485);
-    EXPECT_EQ(driver.GetPortNumber(), 5);
-    EXPECT_EQ(driver.GetBaudRate(), 19200u);
-    EXPECT_EQ(driver.GetParity(), CPortProperties::PARITY_ODD);
-    EXPECT_EQ(driver.GetStopBits(), CPortProperties::STOPBITS_TWO);
-    EXPECT_EQ(driver.GetDataBits(), 7);
-    EXPECT_TRUE(driver.IsParityEnabled());
-    EXPECT_EQ(driver.GetMediaType(), CPortProperties::MEDIA_RS485);
-    driver.SetFlowDefaults(TRUE, 15, CFlowProperties::DTR_DISABLE, CFlowProperties::RTS_TOGGLE);
-    EXPECT_EQ(driver.GetRTSCTSDelay(), 15u);
-    EXPECT_EQ(driver.GetDTRControl(), CFlowProperties::DTR_DISABLE);
-    EXPECT_EQ(driver.GetRTSControl(), CFlowProperties::RTS_TOGGLE);
-    driver.SetTimingDefaults(20, 4, 1500);
-    EXPECT_EQ(driver.GetRequestMessageDelay(), 20u);
-    EXPECT_EQ(driver.GetRetryCount(), 4u);
-    EXPECT_EQ(driver.GetTimeout(), 1500u);
-}
-
-TEST(NetworkProtocolHooks, DefaultsMatchIdZeroAndBuildNothing) {
-    CNetworkProtocol driver;
+    CNetworkProtocol network;
     CCombuf packet;
     packet.Add(0x42);
-    EXPECT_EQ(driver.GetBlockIdFromPacket(&packet), 0u);
-    EXPECT_EQ(driver.GetDataOffsetInPacket(), 0u);
+    EXPECT_EQ(network.GetBlockIdFromPacket(&packet), 0u);
+    EXPECT_EQ(network.GetDataOffsetInPacket(), 0u);
     CPollListItem item;
-    EXPECT_EQ(driver.FormatTxMessage(&packet, &item, NETMSG_POLL_REQUEST), 0u);
+    EXPECT_EQ(network.FormatTxMessage(&packet, &item, NETMSG_POLL_REQUEST), 0u);
     EXPECT_EQ(packet.GetSize(), 1);
 }
 
-TEST(DriverPlugins, LoadCreateAndRunADriverFromASharedObject) {
+TEST(DriverPlugins, LoadCreateRunAndUnloadADriverWithItsClasses) {
     CDriverLibrary library;
     ASSERT_TRUE(library.Load(KELVARA_TEST_DRIVER_PLUGIN)) << library.GetLastError().GetString();
     EXPECT_EQ(library.GetDriverName(), "Loopback test driver");
@@ -682,49 +586,49 @@ TEST(DriverPlugins, LoadCreateAndRunADriverFromASharedObject) {
     EXPECT_TRUE(driver->IsSerialProtocol());
     EXPECT_EQ(driver->GetVersionInfo(), "Loopback driver 1.0");
     EXPECT_EQ(driver->StartProtocol(), 0u);
-    CRemoteAddress address("R0010", "[T1(Area) R][+1N4D(Offset) 0 to 9999]", nullptr);
-    ASSERT_EQ(driver->ValidateRemoteAddress(&address), static_cast<DWORD>(EDF_OK));
-    CComBlock block(&address, 17, 1, 4, 1);
-    EXPECT_EQ(driver->TransferData(&block), 0u);
-    EXPECT_EQ(block.GetBufferSize(), 4);
+    auto block = Block(*driver, "R0010", 4, "[T1(Area) R][+1N4D(Offset) 0 to 9999]");
+    EXPECT_EQ(driver->TransferData(block.get()), 0u);
+    EXPECT_EQ(block->GetBufferSize(), 4);
     EXPECT_EQ(driver->GetBlockCount(), 1u);
     EXPECT_EQ(driver->StopProtocol(), 0u);
     driver.reset();
-    library.Unload();
-    EXPECT_FALSE(library.IsLoaded());
-}
 
-TEST(DriverPlugins, ClassesRegisteredByAPluginLeaveWithIt) {
-    CDriverLibrary library;
-    ASSERT_TRUE(library.Load(KELVARA_TEST_DRIVER_PLUGIN)) << library.GetLastError().GetString();
+    // The plug-in's own record class is registered while it is loaded only.
     const CRuntimeClass* pClass = CRuntimeClass::FromName("CLoopbackRecord");
     ASSERT_NE(pClass, nullptr);
-    std::unique_ptr<CObject> record(pClass->CreateObject());
-    EXPECT_NE(record, nullptr);
-    record.reset();
+    EXPECT_NE(std::unique_ptr<CObject>(pClass->CreateObject()), nullptr);
     library.Unload();
+    EXPECT_FALSE(library.IsLoaded());
     EXPECT_EQ(CRuntimeClass::FromName("CLoopbackRecord"), nullptr);
-
-    // Stored while the plug-in was loaded, an archive of the class now
-    // loads as an unknown class rather than calling code that is gone.
-    CMemFile file;
-    {
-        CArchive ar(&file, CArchive::store);
-        ar << static_cast<WORD>(0xFFFF) << static_cast<WORD>(1) << static_cast<WORD>(15);
+    // An archive of the class now loads as an unknown class rather than
+    // calling code that is gone.
+    const Bytes stored = StoreWith([](CArchive& ar) {
+        ar << WORD{0xFFFF} << WORD{1} << WORD{15};
         ar.Write("CLoopbackRecord", 15);
-    }
-    file.SeekToBegin();
-    CArchive ar(&file, CArchive::load);
+    });
     CObject* pObject = nullptr;
-    EXPECT_THROW(ar >> pObject, CArchiveException);
+    EXPECT_THROW(kelvara_test::LoadFrom(stored, [&](CArchive& ar) { ar >> pObject; }),
+                 CArchiveException);
 }
 
-TEST(DriverPlugins, RefuseFilesThatAreNotDrivers) {
-    CDriverLibrary library;
-    EXPECT_FALSE(library.Load("/nonexistent/libnothing.so"));
-    EXPECT_FALSE(library.GetLastError().IsEmpty());
-    EXPECT_FALSE(library.Load(nullptr));
-    EXPECT_EQ(library.CreateDriver(), nullptr);
+TEST(DriverPlugins, RefuseFilesThatAreNotDriversOfThisInterface) {
+    struct Refused {
+        const char* pszPath;
+        const char* pszReason;  // a part of the reason given
+    };
+    for (const Refused& refused : {
+             Refused{"/nonexistent/libnothing.so", "libnothing.so"},
+             Refused{nullptr, "no path given"},
+             Refused{KELVARA_TEST_LIBRARY, "is not a driver plug-in"},
+             Refused{KELVARA_TEST_OTHER_INTERFACE_PLUGIN, "was built for driver interface 2, "},
+         }) {
+        CDriverLibrary library;
+        EXPECT_FALSE(library.Load(refused.pszPath));
+        EXPECT_NE(library.GetLastError().str().find(refused.pszReason), std::string::npos)
+            << library.GetLastError().GetString();
+        EXPECT_FALSE(library.IsLoaded());
+        EXPECT_EQ(library.CreateDriver(), nullptr);
+    }
 }
 
 }  // namespace

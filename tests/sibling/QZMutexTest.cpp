@@ -28,41 +28,54 @@ private:
     std::string m_name;
 };
 
-// Two pipes between the test and a forked child, one byte per message.
-struct Channel {
-    int toChild[2];
-    int toParent[2];
-    Channel() {
-        EXPECT_EQ(pipe(toChild), 0);
-        EXPECT_EQ(pipe(toParent), 0);
+// A forked child that locks the mutex and holds it until released (or
+// killed); one byte per message over two pipes.
+class Holder {
+public:
+    explicit Holder(const char* pszName) {
+        EXPECT_EQ(pipe(m_toChild), 0);
+        EXPECT_EQ(pipe(m_toParent), 0);
+        m_pid = fork();
+        if (m_pid == 0) {
+            CQZMutex mutex(pszName);
+            CQZMutex::CLock* pLock = mutex.Lock();
+            Send(m_toParent[1], pLock ? 'L' : 'F');
+            Receive(m_toChild[0]);
+            mutex.Unlock(pLock);
+            Send(m_toParent[1], 'U');
+            _exit(0);
+        }
     }
-    ~Channel() {
-        for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) {
+    ~Holder() {
+        for (int fd : {m_toChild[0], m_toChild[1], m_toParent[0], m_toParent[1]}) {
             close(fd);
         }
+    }
+    // True once the child holds the mutex.
+    bool Holds() { return m_pid > 0 && Receive(m_toParent[0]) == 'L'; }
+    // Lets the child unlock and exit; true when it unlocked.
+    bool Release() {
+        const bool bUnlocked = Send(m_toChild[1], 'u') && Receive(m_toParent[0]) == 'U';
+        return bUnlocked && Reap(false);
+    }
+    bool Kill() { return kill(m_pid, SIGKILL) == 0 && Reap(true); }
+
+private:
+    // The child's end: killed by a signal or exited by itself.
+    bool Reap(bool bKilled) {
+        int status = 0;
+        return waitpid(m_pid, &status, 0) == m_pid &&
+               (bKilled ? WIFSIGNALED(status) : WIFEXITED(status));
     }
     static bool Send(int fd, char c) { return write(fd, &c, 1) == 1; }
     static char Receive(int fd) {
         char c = 0;
         return read(fd, &c, 1) == 1 ? c : '\0';
     }
+    int m_toChild[2] = {-1, -1};
+    int m_toParent[2] = {-1, -1};
+    pid_t m_pid = -1;
 };
-
-// The child locks the mutex, reports 'L', then waits for a byte from the
-// parent before unlocking (or is killed while holding it).
-pid_t ForkHolder(const char* pszName, Channel& ch) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        CQZMutex mutex(pszName);
-        CQZMutex::CLock* pLock = mutex.Lock();
-        Channel::Send(ch.toParent[1], pLock ? 'L' : 'F');
-        Channel::Receive(ch.toChild[0]);
-        mutex.Unlock(pLock);
-        Channel::Send(ch.toParent[1], 'U');
-        _exit(0);
-    }
-    return pid;
-}
 
 TEST_F(QZMutexTest, ExcludesThreadsUsingTheSameNameThroughSeparateObjects) {
     long counter = 0;  // guarded only by the named mutex
@@ -99,40 +112,24 @@ TEST_F(QZMutexTest, HolderMayLockAgainAndOnlyItsOwnHandleUnlocks) {
 }
 
 TEST_F(QZMutexTest, AnotherProcessHoldingItKeepsUsOutUntilItUnlocks) {
-    Channel ch;
-    const pid_t pid = ForkHolder(Name(), ch);
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'L');
-
+    Holder holder(Name());
+    ASSERT_TRUE(holder.Holds());
     CQZMutex mutex(Name());
     EXPECT_EQ(mutex.Lock(0), nullptr);
     EXPECT_EQ(mutex.Lock(20), nullptr);
-
-    ASSERT_TRUE(Channel::Send(ch.toChild[1], 'u'));
-    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'U');
+    ASSERT_TRUE(holder.Release());
     CQZMutex::CLock* pLock = mutex.Lock(10000);
     ASSERT_NE(pLock, nullptr);
     EXPECT_FALSE(mutex.WasAbandoned());
     EXPECT_TRUE(mutex.Unlock(pLock));
-
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status));
 }
 
 TEST_F(QZMutexTest, AHolderKilledWhileHoldingItLeavesItToBeTakenAgain) {
-    Channel ch;
-    const pid_t pid = ForkHolder(Name(), ch);
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'L');
+    Holder holder(Name());
+    ASSERT_TRUE(holder.Holds());
     CQZMutex mutex(Name());
     EXPECT_EQ(mutex.Lock(0), nullptr);
-
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status));
-
+    ASSERT_TRUE(holder.Kill());
     CQZMutex::CLock* pLock = mutex.Lock(10000);
     ASSERT_NE(pLock, nullptr);
     EXPECT_TRUE(mutex.WasAbandoned());
@@ -142,13 +139,9 @@ TEST_F(QZMutexTest, AHolderKilledWhileHoldingItLeavesItToBeTakenAgain) {
     ASSERT_NE(pLock, nullptr);
     EXPECT_FALSE(mutex.WasAbandoned());
     EXPECT_TRUE(mutex.Unlock(pLock));
-
-    Channel again;
-    const pid_t next = ForkHolder(Name(), again);
-    ASSERT_GT(next, 0);
-    EXPECT_EQ(Channel::Receive(again.toParent[0]), 'L');
-    ASSERT_TRUE(Channel::Send(again.toChild[1], 'u'));
-    ASSERT_EQ(waitpid(next, &status, 0), next);
+    Holder next(Name());
+    EXPECT_TRUE(next.Holds());
+    EXPECT_TRUE(next.Release());
 }
 
 TEST_F(QZMutexTest, NamesThatAreNoFileNamesStillWork) {
@@ -162,17 +155,12 @@ TEST_F(QZMutexTest, NamesThatAreNoFileNamesStillWork) {
 }
 
 TEST_F(QZMutexTest, AScopedProcessSharesTheNameOnlyWithItsScope) {
-    Channel ch;
-    const pid_t pid = ForkHolder(Name(), ch);  // holds the system-wide mutex
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'L');
-    const std::string scope = std::string(Name()) + "-scope";
-
-    kelvara::platform::SetNamedMutexScope(scope);
-    CQZMutex::CLock* pLock = nullptr;
+    Holder holder(Name());  // holds the system-wide mutex
+    ASSERT_TRUE(holder.Holds());
+    kelvara::platform::SetNamedMutexScope(std::string(Name()) + "-scope");
     {
         CQZMutex scoped(Name());
-        pLock = scoped.Lock(0);
+        CQZMutex::CLock* pLock = scoped.Lock(0);
         EXPECT_NE(pLock, nullptr) << "a scope of its own is not held by the other process";
         scoped.Unlock(pLock);
         EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(Name()));
@@ -182,11 +170,7 @@ TEST_F(QZMutexTest, AScopedProcessSharesTheNameOnlyWithItsScope) {
         CQZMutex shared(Name());
         EXPECT_EQ(shared.Lock(0), nullptr) << "back in the system-wide scope";
     }
-
-    ASSERT_TRUE(Channel::Send(ch.toChild[1], 'u'));
-    ASSERT_EQ(Channel::Receive(ch.toParent[0]), 'U');
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(holder.Release());
 }
 
 }  // namespace
