@@ -16,6 +16,9 @@ struct PeerKind {
     const char* pszDriver;
     std::unique_ptr<Peer> (*make)();
 };
+void PrintTo(const PeerKind& kind, std::ostream* pOut) {
+    *pOut << kind.pszName;
+}
 
 const PeerKind kRtuPeers[] = {
     {"PymodbusRtuOverSocat", KELVARA_MODBUS_RTU_MASTER,
