@@ -1,5 +1,5 @@
-// The Modbus code the examples share: checksum, addresses, and the request
-// and reply PDUs, against frames published for Modbus.
+// The Modbus code the examples share: checksum and the request and reply
+// PDUs, against frames published for Modbus.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -61,20 +61,6 @@ TEST(ModbusCrc, MatchesPublishedFramesAndRejectsDamage) {
     // High byte first is wrong.
     EXPECT_FALSE(modbus::CrcMatches(Bytes({0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xCD, 0xC5})));
     EXPECT_FALSE(modbus::CrcMatches(Bytes({0x02, 0x07, 0x41})));
-}
-
-TEST(ModbusAddress, DecodesEveryAreaAndRejectsBadText) {
-    modbus::Address address;
-    ASSERT_EQ(modbus::DecodeAddress("CO:17", address), EDF_OK);
-    EXPECT_EQ(address.area, modbus::Area::Coils);
-    EXPECT_EQ(address.offset, 17);
-    ASSERT_EQ(modbus::DecodeAddress("IR:65535", address), EDF_OK);
-    EXPECT_EQ(address.area, modbus::Area::InputRegisters);
-    EXPECT_EQ(address.offset, 65535);
-    EXPECT_EQ(modbus::DecodeAddress("HR:65536", address), EDF_OUT_OF_RANGE);
-    EXPECT_EQ(modbus::DecodeAddress("XX:1", address), EDF_NOT_A_KEYWORD);
-    EXPECT_EQ(modbus::DecodeAddress("HR1", address), EDF_LITERAL_MISMATCH);
-    EXPECT_EQ(modbus::DecodeAddress("HR:1x", address), EDF_EXTRA_CHARACTERS);
 }
 
 TEST(ModbusRequest, PicksTheFunctionByAreaAndPointCount) {

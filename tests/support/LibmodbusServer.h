@@ -82,33 +82,10 @@ public:
     // While silent the server reads requests and answers none: a device
     // that has stopped answering.
     void SetSilent(bool bSilent) { m_silent = bSilent; }
-    // Requests received so far, answered or not.
-    int RequestCount() const { return m_requests; }
-
     // The table, under the lock the server thread answers under.
     void SetHoldingRegister(int i, std::uint16_t v) {
         With([&](modbus_mapping_t& m) { m.tab_registers[i] = v; });
     }
-    std::uint16_t HoldingRegister(int i) {
-        std::uint16_t v = 0;
-        With([&](modbus_mapping_t& m) { v = m.tab_registers[i]; });
-        return v;
-    }
-    void SetInputRegister(int i, std::uint16_t v) {
-        With([&](modbus_mapping_t& m) { m.tab_input_registers[i] = v; });
-    }
-    void SetCoil(int i, bool b) {
-        With([&](modbus_mapping_t& m) { m.tab_bits[i] = b ? 1 : 0; });
-    }
-    bool Coil(int i) {
-        bool b = false;
-        With([&](modbus_mapping_t& m) { b = m.tab_bits[i] != 0; });
-        return b;
-    }
-    void SetDiscreteInput(int i, bool b) {
-        With([&](modbus_mapping_t& m) { m.tab_input_bits[i] = b ? 1 : 0; });
-    }
-
     // Anything else on the table, under the same lock.
     template <class F>
     void With(F f) {
@@ -162,7 +139,6 @@ private:
         if (n == 0) {
             return true;  // a request for another unit: libmodbus ignores it
         }
-        ++m_requests;
         if (m_silent) {
             return true;
         }
@@ -194,7 +170,6 @@ private:
     int m_wake[2] = {-1, -1};
     int m_port = 0;
     std::atomic<bool> m_silent{false};
-    std::atomic<int> m_requests{0};
     std::thread m_thread;
 };
 
