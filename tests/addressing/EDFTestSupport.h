@@ -43,15 +43,4 @@ inline std::string DescribeFields(const CEDFFormat& format) {
     return s;
 }
 
-// Parses a format text and describes its fields.
-inline std::string Parsed(const char* pszFormat, CEDFFormat* pOut = nullptr) {
-    CEDFFormat format(pszFormat, nullptr);
-    format.ValidateFormat();
-    std::string s = DescribeFields(format);
-    if (pOut) {
-        *pOut = format;
-    }
-    return s;
-}
-
 }  // namespace kelvara_test

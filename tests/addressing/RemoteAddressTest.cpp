@@ -1,3 +1,4 @@
+// Remote addresses: their format, the step flag, copies and archive records.
 #include <gtest/gtest.h>
 
 #include "kelvara/addressing/RemoteAddress.h"
@@ -11,29 +12,23 @@ namespace {
 
 constexpr const char* kStepping = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
 
-TEST(RemoteAddress, BlockDefaultValidatesWithNoFields) {
-    CRemoteAddress address("", "[]", nullptr);
-    EXPECT_EQ(address.Validate(), EDF_OK);
-    EXPECT_EQ(address.m_Format.m_Fields.GetCount(), 0);
-    EXPECT_FALSE(address.IsAutoIncrementable());
-}
-
 TEST(RemoteAddress, ConstructorParsesValidatesAndFindsTheStep) {
-    CRemoteAddress address("D0100", kStepping, "U1U2");
-    EXPECT_EQ(address.m_Format.m_bParsed, TRUE);
+    CRemoteAddress address("M0100", kStepping, "U1U2");
     EXPECT_TRUE(address.IsAutoIncrementable());
     CString value;
     EXPECT_EQ(address.Field("Offset", value), EDF_OK);
     EXPECT_EQ(value, "0100");
     int position = -1;
     EXPECT_EQ(address.Field(1, &position), EDF_OK);
-    EXPECT_EQ(position, 0);
+    EXPECT_EQ(position, 1);
     EXPECT_EQ(address.Field(1, value), EDF_OK);
-    EXPECT_EQ(value, "D");
+    EXPECT_EQ(value, "M");
 }
 
-TEST(RemoteAddress, ValidateUpdatesTheStepFlagWhateverTheResult) {
-    CRemoteAddress address("Q0100", kStepping, nullptr);
+TEST(RemoteAddress, ValidateSetsTheStepFlagFromTheFieldsWhateverTheResult) {
+    CRemoteAddress address("D0100", kStepping, nullptr);
+    address.SetAddress("Q0100");
+    EXPECT_EQ(address.GetAddress(), "Q0100");
     EXPECT_EQ(address.Validate(), EDF_NOT_A_KEYWORD);
     EXPECT_TRUE(address.IsAutoIncrementable());
 
@@ -41,39 +36,19 @@ TEST(RemoteAddress, ValidateUpdatesTheStepFlagWhateverTheResult) {
     plain.m_Format.m_strFormat = "[N1D 0 to 9]";
     plain.m_bAutoIncrement = TRUE;
     plain.SetAddress("x");
+    EXPECT_TRUE(plain.IsAutoIncrementable()) << "SetAddress waits for Validate";
     EXPECT_EQ(plain.Validate(), EDF_NOT_A_NUMBER);
     EXPECT_FALSE(plain.IsAutoIncrementable());
-}
 
-TEST(RemoteAddress, StepFlagComesFromTheFieldsStillHeld) {
     // A later field of the same name displaces the earlier one, step and all.
     EXPECT_FALSE(
         CRemoteAddress("12", "[+1N1D(A) 0 to 9][N1D(A) 0 to 9]", nullptr).IsAutoIncrementable());
     EXPECT_TRUE(
         CRemoteAddress("12", "[N1D(A) 0 to 9][+1N1D(A) 0 to 9]", nullptr).IsAutoIncrementable());
     CRemoteAddress copy(CRemoteAddress("1", "[N1D 0 to 9][+1N1D(B) 0 to 9]", nullptr));
-    EXPECT_TRUE(copy.IsAutoIncrementable());
     copy.m_Format.m_Fields.Find("B")->m_bIncrement = FALSE;
     copy.Validate();
     EXPECT_FALSE(copy.IsAutoIncrementable());
-}
-
-TEST(RemoteAddress, SetAddressWaitsForValidate) {
-    CRemoteAddress address("D0100", kStepping, nullptr);
-    address.SetAddress("bad");
-    EXPECT_TRUE(address.IsAutoIncrementable());
-    EXPECT_EQ(address.GetAddress(), "bad");
-    EXPECT_EQ(address.Validate(), EDF_NOT_A_KEYWORD);
-}
-
-TEST(RemoteAddress, DefaultConstructedIsUnparsedUntilValidate) {
-    CRemoteAddress address;
-    CString value;
-    EXPECT_EQ(address.Field(1, value), EDF_UNKNOWN_FIELD_INDEX);
-    EXPECT_EQ(address.Field("x", value), EDF_UNKNOWN_FIELD_NAME);
-    EXPECT_EQ(address.m_Format.m_bParsed, FALSE);
-    EXPECT_EQ(address.Validate(), EDF_OK);
-    EXPECT_EQ(address.m_Format.m_bParsed, TRUE);
 }
 
 TEST(RemoteAddress, CopiesAreDeepAndAnswerAtOnce) {
@@ -96,12 +71,11 @@ TEST(RemoteAddress, CopiesAreDeepAndAnswerAtOnce) {
     EXPECT_EQ(assigned.Field(2, value), EDF_OK);
     EXPECT_EQ(value, "0042");
     EXPECT_EQ(assigned.m_Format.m_Fields.FindIndex(2)->m_nEncodedSize, 2);
-
     assigned = assigned;
     EXPECT_EQ(assigned.GetAddress(), "M0042");
 }
 
-TEST(RemoteAddress, ArchiveHoldsBaseObjectFormatTextAndStepFlag) {
+TEST(RemoteAddressArchive, HoldsBaseObjectFormatTextAndStepFlag) {
     CRemoteAddress address("D0100", kStepping, "U1U2");
     const Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
     const std::string format(kStepping);
@@ -109,11 +83,6 @@ TEST(RemoteAddress, ArchiveHoldsBaseObjectFormatTextAndStepFlag) {
     expected.insert(expected.end(), format.begin(), format.end());
     expected.insert(expected.end(), {1, 0, 0, 0});
     EXPECT_EQ(bytes, expected);
-}
-
-TEST(RemoteAddress, LoadingReparsesAndRevalidatesTheHeldText) {
-    CRemoteAddress stored("D0100", kStepping, "U1U2");
-    const Bytes bytes = StoreWith([&](CArchive& ar) { stored.Serialize(ar); });
 
     CRemoteAddress fresh;
     LoadFrom(bytes, [&](CArchive& ar) { fresh.Serialize(ar); });
@@ -122,12 +91,15 @@ TEST(RemoteAddress, LoadingReparsesAndRevalidatesTheHeldText) {
     EXPECT_EQ(fresh.m_Format.m_strAttributes, "");
     EXPECT_EQ(fresh.m_Format.m_bParsed, TRUE);
     EXPECT_TRUE(fresh.IsAutoIncrementable());
+}
 
+TEST(RemoteAddressArchive, LoadingReparsesAndRevalidatesTheHeldText) {
     // An address that held another format keeps its text and is checked
     // against the loaded one; the flag read is replaced by the fields'.
-    CRemoteAddress other("5", "[N1D(Old) 0 to 9]", "U1");
-    Bytes flagOff = bytes;
+    CRemoteAddress stored("D0100", kStepping, "U1U2");
+    Bytes flagOff = StoreWith([&](CArchive& ar) { stored.Serialize(ar); });
     flagOff[flagOff.size() - 4] = 0;
+    CRemoteAddress other("5", "[N1D(Old) 0 to 9]", "U1");
     LoadFrom(flagOff, [&](CArchive& ar) { other.Serialize(ar); });
     EXPECT_TRUE(other.IsAutoIncrementable());
     EXPECT_EQ(other.GetAddress(), "5");
@@ -135,12 +107,9 @@ TEST(RemoteAddress, LoadingReparsesAndRevalidatesTheHeldText) {
     CString value;
     EXPECT_EQ(other.Field("Old", value), EDF_UNKNOWN_FIELD_NAME);
     EXPECT_EQ(other.m_Format.m_Fields.FindIndex(1)->m_nEncodedSize, 1);
-}
 
-TEST(RemoteAddress, ShortArchiveThrowsAndKeepsTheFormat) {
-    CRemoteAddress address("5", "[N1D 0 to 9]", nullptr);
-    const Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
-    const Bytes cut(bytes.begin(), bytes.end() - 2);
+    // A short record throws and leaves the format as it was.
+    const Bytes cut(flagOff.begin(), flagOff.end() - 2);
     CRemoteAddress target("5", "[N1D 0 to 9]", nullptr);
     EXPECT_THROW(LoadFrom(cut, [&](CArchive& ar) { target.Serialize(ar); }), CArchiveException);
     EXPECT_EQ(target.Validate(), EDF_OK);

@@ -14,7 +14,7 @@ namespace {
 
 using kelvara_test::Bytes;
 
-TEST(CStringFormat, GrowsToAnyLength) {
+TEST(CStringFormat, GrowsToAnyLengthAndTakesTheStringsOwnText) {
     const std::string big(100000, 'z');
     CString s;
     s.Format("<%s>%d", big.c_str(), 42);
@@ -22,33 +22,34 @@ TEST(CStringFormat, GrowsToAnyLength) {
     EXPECT_EQ(s.Right(3), ">42");
     s.AppendFormat("%05.1f", 2.25);
     EXPECT_EQ(s.Right(5), "002.2");
-}
 
-TEST(CStringFormat, TakesTheStringsOwnTextAsAnArgument) {
     // Results of 256 characters or more are built outside the fixed buffer,
     // so the argument must still be readable while the string grows.
     const std::string text(300, 'q');
-    CString s(text);
-    s.AppendFormat("[%s]", s.GetString());
-    EXPECT_EQ(s.str(), text + "[" + text + "]");
     CString t(text);
-    t.Format("%s|%s", t.GetString(), t.GetString());
-    EXPECT_EQ(t.str(), text + "|" + text);
-    CString u("ab");
-    u.AppendFormat("%s", u.GetString());
-    EXPECT_EQ(u, "abab");
+    t.AppendFormat("[%s]", t.GetString());
+    EXPECT_EQ(t.str(), text + "[" + text + "]");
+    CString u(text);
+    u.Format("%s|%s", u.GetString(), u.GetString());
+    EXPECT_EQ(u.str(), text + "|" + text);
+    CString v("ab");
+    v.AppendFormat("%s", v.GetString());
+    EXPECT_EQ(v, "abab");
 }
 
 TEST(CStringSubstrings, ClampCountsAndPositions) {
     const CString s("ABCDEF");
-    EXPECT_EQ(s.Left(2), "AB");
-    EXPECT_EQ(s.Left(99), "ABCDEF");
-    EXPECT_EQ(s.Left(-1), "");
-    EXPECT_EQ(s.Right(2), "EF");
-    EXPECT_EQ(s.Mid(4), "EF");
-    EXPECT_EQ(s.Mid(2, 2), "CD");
-    EXPECT_EQ(s.Mid(10, 2), "");
-    EXPECT_EQ(s.Mid(-3, 2), "AB");
+    const struct {
+        CString got;
+        const char* expected;
+    } cases[] = {
+        {s.Left(2), "AB"},      {s.Left(99), "ABCDEF"}, {s.Left(-1), ""},     {s.Right(2), "EF"},
+        {s.Right(9), "ABCDEF"}, {s.Mid(4), "EF"},       {s.Mid(0), "ABCDEF"}, {s.Mid(2, 2), "CD"},
+        {s.Mid(2, 4), "CDEF"},  {s.Mid(10, 2), ""},     {s.Mid(-3, 2), "AB"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.got, c.expected);
+    }
     EXPECT_EQ(s.GetAt(6), '\0');
     EXPECT_EQ(s.Find("CD"), 2);
     EXPECT_EQ(s.Find('Z'), -1);
@@ -58,17 +59,17 @@ TEST(CStringSubstrings, ClampCountsAndPositions) {
     EXPECT_EQ(t, "a;;b;;;;c");
 }
 
-TEST(CStringText, KeepsEmbeddedZeroBytes) {
+TEST(CStringText, KeepsEmbeddedZeroBytesThroughAnArchive) {
     const char raw[] = {'a', '\0', 'b'};
     const CString s(raw, 3);
     EXPECT_EQ(s.GetLength(), 3);
-    const auto bytes = kelvara_test::StoreWith([&](CArchive& ar) { ar << s; });
     CString back;
-    kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { ar >> back; });
+    kelvara_test::LoadFrom(kelvara_test::StoreWith([&](CArchive& ar) { ar << s; }),
+                           [&](CArchive& ar) { ar >> back; });
     EXPECT_EQ(back, s);
 }
 
-TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElement) {
+TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElementAndInsertsGrow) {
     CByteArray a;
     EXPECT_EQ(a.Add(1), 0);
     EXPECT_EQ(a.Add(2), 1);
@@ -80,18 +81,18 @@ TEST(CByteArrayAccess, OutOfRangeIndexesTouchNoElement) {
     a.RemoveAt(1, 50);
     EXPECT_EQ(a.GetSize(), 1);
     a.InsertAt(3, 7, 2);
-    ASSERT_EQ(a.GetSize(), 5);
-    EXPECT_EQ(a[1], 0);
-    EXPECT_EQ(a[4], 7);
+    a.InsertAt(0, 5);
+    EXPECT_EQ(Bytes(a.begin(), a.end()), (Bytes{5, 1, 0, 0, 7, 7}));
     CByteArray b;
     b.Copy(a);
-    EXPECT_EQ(b.Append(a), 5);
-    EXPECT_EQ(b.GetSize(), 10);
-    EXPECT_EQ(b.Append(b), 10);
-    EXPECT_EQ(b.GetSize(), 20);
-    EXPECT_EQ(b[19], 7);
-    b.InsertAt(0, &b);
-    EXPECT_EQ(b.GetSize(), 40);
+    EXPECT_EQ(b.Append(a), 6);
+    EXPECT_EQ(b.Append(b), 12);
+    EXPECT_EQ(b.GetSize(), 24);
+    EXPECT_EQ(b[23], 7);
+    b.InsertAt(1, &b);
+    EXPECT_EQ(b.GetSize(), 48);
+    EXPECT_EQ(b[1], 5);
+    EXPECT_EQ(b[25], 1);
 }
 
 TEST(ConstAccessors, ReadOutOfRangeFromManyThreadsWithoutWriting) {
@@ -135,7 +136,6 @@ TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
     list.RemoveAt(list.Find("one"));
     EXPECT_EQ(list.GetHead(), "two");
     list.RemoveAll();
-    EXPECT_TRUE(list.IsEmpty());
     EXPECT_EQ(list.RemoveHead(), "");
     list.AddTail("x");
     list.AddTail(&list);
@@ -145,7 +145,6 @@ TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
 TEST(CMemFileStorage, AttachedFixedBufferCannotGrow) {
     BYTE buffer[4] = {1, 2, 3, 4};
     CMemFile file(buffer, sizeof buffer);
-    EXPECT_EQ(file.GetLength(), 4u);
     BYTE out[8] = {};
     EXPECT_EQ(file.Read(out, 8), 4u);
     EXPECT_EQ(out[3], 4);
@@ -181,13 +180,10 @@ TEST(COleDateTimeValue, CountsDaysFromTheEndOf1899) {
     EXPECT_EQ(static_cast<double>(COleDateTime(1900, 1, 1, 12, 0, 0)), 2.5);
     EXPECT_EQ(static_cast<double>(COleDateTime(1899, 12, 29, 6, 0, 0)), -1.25);
     const COleDateTime d(2026, 12, 6, 23, 59, 59);
-    EXPECT_EQ(d.GetYear(), 2026);
-    EXPECT_EQ(d.GetMonth(), 12);
-    EXPECT_EQ(d.GetDay(), 6);
-    EXPECT_EQ(d.GetSecond(), 59);
+    EXPECT_EQ(d.Format(), "2026-12-06 23:59:59");
     EXPECT_EQ(d.GetDayOfWeek(), 1);  // a Sunday
-    EXPECT_EQ(COleDateTime(2023, 2, 29, 0, 0, 0).GetStatus(), COleDateTime::invalid);
     EXPECT_EQ(COleDateTime(1899, 12, 29, 6, 0, 0).Format(), "1899-12-29 06:00:00");
+    EXPECT_EQ(COleDateTime(2023, 2, 29, 0, 0, 0).GetStatus(), COleDateTime::invalid);
     EXPECT_EQ(COleDateTime::GetCurrentTime().GetStatus(), COleDateTime::valid);
 }
 
