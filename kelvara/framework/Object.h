@@ -2,6 +2,7 @@
 // records, so that an archive can create an object from its class name.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 class CArchive;
@@ -11,7 +12,7 @@ class CObject;
 // and reads the stored one with CArchive::GetObjectSchema.
 constexpr UINT VERSIONABLE_SCHEMA = 0x80000000u;
 
-struct CRuntimeClass {
+struct KELVARA_API CRuntimeClass {
     const char* m_lpszClassName;
     int m_nObjectSize;
     UINT m_wSchema;  // 0xFFFF: not serialisable
@@ -37,7 +38,7 @@ struct CRuntimeClass {
 // plug-in is unloaded, so that loading an archive afterwards never reaches
 // code that is gone. When two modules register the same name, the one
 // registered last is found until it leaves.
-struct CClassRegistration {
+struct KELVARA_API CClassRegistration {
     explicit CClassRegistration(CRuntimeClass* pClass);
     ~CClassRegistration();
     CClassRegistration(const CClassRegistration&) = delete;
@@ -50,7 +51,7 @@ private:
 // Diagnostic output of CObject::Dump; the library's objects dump nothing.
 class CDumpContext {};
 
-class CObject {
+class KELVARA_API CObject {
 public:
     virtual CRuntimeClass* GetRuntimeClass() const;
     virtual ~CObject() = default;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -35,7 +36,7 @@
 #include "kelvara/sibling/QZObject.h"
 #include "kelvara/sibling/QZPropertyPage.h"
 
-class CQZProperties : public CQZObject {
+class KELVARA_API CQZProperties : public CQZObject {
     DECLARE_DYNAMIC(CQZProperties)
 
 public:
@@ -166,4 +167,5 @@ private:
 // records that had already taken their lines are restored from their
 // archive form). A driver with more than one record answers its own
 // UpdateFromStringList this way.
-bool UpdateRecordsFromStringList(CStringList* pList, std::initializer_list<CQZProperties*> records);
+KELVARA_API bool UpdateRecordsFromStringList(CStringList* pList,
+                                             std::initializer_list<CQZProperties*> records);

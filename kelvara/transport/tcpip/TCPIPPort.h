@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <mutex>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/transport/ComObject.h"
 
@@ -36,7 +37,7 @@ class CTCPIPProperties;
 using TCPIPSocket = int;
 constexpr TCPIPSocket TCPIP_INVALID_SOCKET = -1;
 
-class CTCPIPPort : public CComObject {
+class KELVARA_API CTCPIPPort : public CComObject {
     friend class CSlaveListenThread;
 
 public:
