@@ -81,9 +81,18 @@ public:                                     \
     DECLARE_DYNAMIC(class_name)       \
     static CObject* CreateObject();
 
-#define DECLARE_SERIAL(class_name) \
-    DECLARE_DYNCREATE(class_name)  \
-    friend CArchive& operator>>(CArchive& ar, class_name*& pOb);
+// What CArchive::ReadObject does, callable where CArchive is still
+// incomplete: the extraction operator of DECLARE_SERIAL is defined in the
+// class, so that it belongs to whichever module declares the class (the
+// library or a plug-in) and nothing needs exporting for it.
+KELVARA_API CObject* KelvaraReadObject(CArchive& ar, const CRuntimeClass* pClassRefRequested);
+
+#define DECLARE_SERIAL(class_name)                                                        \
+    DECLARE_DYNCREATE(class_name)                                                         \
+    friend CArchive& operator>>(CArchive& ar, class_name*& pOb) {                         \
+        pOb = static_cast<class_name*>(KelvaraReadObject(ar, RUNTIME_CLASS(class_name))); \
+        return ar;                                                                        \
+    }
 
 #define KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)         \
     CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), wSchema, \
@@ -102,12 +111,8 @@ public:                                     \
     }                                                    \
     KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)
 
-#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema)                                     \
-    CObject* class_name::CreateObject() {                                                          \
-        return new class_name;                                                                     \
-    }                                                                                              \
-    KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject) \
-    [[maybe_unused]] CArchive& operator>>(CArchive& ar, class_name*& pOb) {                        \
-        pOb = static_cast<class_name*>(ar.ReadObject(RUNTIME_CLASS(class_name)));                  \
-        return ar;                                                                                 \
-    }
+#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema) \
+    CObject* class_name::CreateObject() {                      \
+        return new class_name;                                 \
+    }                                                          \
+    KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject)

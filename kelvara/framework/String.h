@@ -39,10 +39,10 @@ public:
     CString& operator+=(const char* psz);
     CString& operator+=(char ch);
 
-    friend CString operator+(const CString& a, const CString& b);
-    friend CString operator+(const CString& a, const char* b);
-    friend CString operator+(const char* a, const CString& b);
-    friend CString operator+(const CString& a, char b);
+    friend KELVARA_API CString operator+(const CString& a, const CString& b);
+    friend KELVARA_API CString operator+(const CString& a, const char* b);
+    friend KELVARA_API CString operator+(const char* a, const CString& b);
+    friend KELVARA_API CString operator+(const CString& a, char b);
 
     friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
     friend bool operator==(const CString& a, const char* b) { return a.m_str == (b ? b : ""); }
