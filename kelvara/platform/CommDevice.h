@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/platform/SerialLine.h"
 
 namespace kelvara::platform {
@@ -96,7 +97,7 @@ constexpr std::uint32_t kFunctionResetDev = 7;
 constexpr std::uint32_t kFunctionSetBreak = 8;
 constexpr std::uint32_t kFunctionClrBreak = 9;
 
-class CommDevice {
+class KELVARA_API CommDevice {
 public:
     // Opens the device of a path such as "\\.\COM3" (OpenSerialLine) for
     // exclusive use. Null on failure.

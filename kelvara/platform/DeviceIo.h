@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/platform/Handle.h"
 
 namespace kelvara::platform {
@@ -48,11 +49,12 @@ bool UnregisterDeviceProvider(const std::string& strName, const DeviceProvider* 
 
 // Opens the device strName for reading and writing; kInvalidHandle with the
 // reason as the last system error when it cannot.
-Handle OpenDevice(const std::string& strName);
+KELVARA_API Handle OpenDevice(const std::string& strName);
 // Sends one control request to an open device. False with the reason as the
 // last system error; EBADF when hDevice is not an open device.
-bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn, std::uint32_t nInSize,
-                     void* pOut, std::uint32_t nOutSize, std::uint32_t* pReturned);
+KELVARA_API bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn,
+                                 std::uint32_t nInSize, void* pOut, std::uint32_t nOutSize,
+                                 std::uint32_t* pReturned);
 
 // The system error of a device that refuses a request because it is busy.
 int DeviceBusyError();

@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/platform/SerialLine.h"
 
 namespace kelvara::platform {
 
 class FakeSerialLine;
 
-class FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
+class KELVARA_API FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
 public:
     enum class Call {
         Open,

@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 enum class LineParity : std::uint8_t { None, Odd, Even, Mark, Space };
@@ -114,7 +116,7 @@ using SerialLineOpener = std::function<std::unique_ptr<SerialLine>(const std::st
 std::unique_ptr<SerialLine> OpenSystemSerialLine(const std::string& strDevice);
 // Replaces the opener for every later OpenSerialLine (tests install fakes);
 // an empty opener restores the system's.
-void SetSerialLineOpener(SerialLineOpener opener);
+KELVARA_API void SetSerialLineOpener(SerialLineOpener opener);
 
 // Opens "\\.\COM<n>" as the device mapped to port n; any other text is taken
 // as a device path. A port without a device fails with ENODEV.

@@ -6,14 +6,16 @@
 
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 // The calling thread's last system error number (errno on POSIX).
-int LastSystemError();
+KELVARA_API int LastSystemError();
 // Sets it, as a failed system call would; for fakes and tests.
-void SetLastSystemError(int nError);
+KELVARA_API void SetLastSystemError(int nError);
 // The system's text for an error number, without a line break at its end;
 // a number the system does not know still gets a text.
-std::string SystemErrorText(int nError);
+KELVARA_API std::string SystemErrorText(int nError);
 
 }  // namespace kelvara::platform
