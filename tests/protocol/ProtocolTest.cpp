@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -717,6 +718,54 @@ TEST(DriverPlugins, ClassesRegisteredByAPluginLeaveWithIt) {
     CArchive ar(&file, CArchive::load);
     CObject* pObject = nullptr;
     EXPECT_THROW(ar >> pObject, CArchiveException);
+}
+
+TEST(DriverPlugins, PluginObjectsKeepTheirTypesAndErrorsInTheHost) {
+    CDriverLibrary library;
+    ASSERT_TRUE(library.Load(KELVARA_TEST_DRIVER_PLUGIN)) << library.GetLastError().GetString();
+    {
+        std::unique_ptr<CProtocol> driver(library.CreateDriver());
+        ASSERT_NE(driver, nullptr);
+        EXPECT_NE(dynamic_cast<CSerialProtocol*>(driver.get()), nullptr);
+        EXPECT_EQ(dynamic_cast<CNetworkProtocol*>(driver.get()), nullptr);
+        const CProtocol& rDriver = *driver;
+        EXPECT_NE(typeid(rDriver), typeid(CSerialProtocol));
+        EXPECT_TRUE(driver->IsKindOf(RUNTIME_CLASS(CQZObject)));
+    }
+
+    // A record of the plug-in's class reads back whole; cut short, the
+    // library's exception leaves the plug-in's Serialize and is caught here,
+    // by its own type and by its base.
+    const CRuntimeClass* pClass = CRuntimeClass::FromName("CLoopbackRecord");
+    ASSERT_NE(pClass, nullptr);
+    std::unique_ptr<CObject> record(pClass->CreateObject());
+    ASSERT_NE(record, nullptr);
+    const Bytes whole = StoreWith([&](CArchive& ar) { ar << record.get(); });
+    CObject* pLoaded = nullptr;
+    LoadFrom(whole, [&](CArchive& ar) { ar >> pLoaded; });
+    ASSERT_NE(pLoaded, nullptr);
+    const CObject& rRecord = *record;
+    EXPECT_EQ(typeid(*pLoaded), typeid(rRecord));
+    EXPECT_EQ(pLoaded->GetRuntimeClass(), pClass);
+    delete pLoaded;
+
+    const Bytes cut(whole.begin(), whole.end() - 1);
+    int nCause = CArchiveException::none;
+    try {
+        LoadFrom(cut, [&](CArchive& ar) { ar >> pLoaded; });
+    } catch (const CArchiveException& e) {
+        nCause = e.m_cause;
+    }
+    EXPECT_EQ(nCause, CArchiveException::endOfFile);
+    bool bCaughtAsBase = false;
+    try {
+        LoadFrom(cut, [&](CArchive& ar) { ar >> pLoaded; });
+    } catch (const CException&) {
+        bCaughtAsBase = true;
+    }
+    EXPECT_TRUE(bCaughtAsBase);
+    record.reset();
+    library.Unload();
 }
 
 TEST(DriverPlugins, RefuseFilesThatAreNotDrivers) {
