@@ -13,6 +13,7 @@
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
 #include "kelvara/framework/DateTime.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/File.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/Object.h"

@@ -3,12 +3,13 @@
 
 #include "kelvara/addressing/EDFRange.h"
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/QZObject.h"
 
 // The field owns the entries of m_Ranges; copying a field copies them too.
-class CEDFField : public CQZObject {
+class KELVARA_API CEDFField : public CQZObject {
 public:
     CEDFField() : CQZObject(1) {}
     CEDFField(const CEDFField& other);

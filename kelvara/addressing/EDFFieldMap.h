@@ -10,12 +10,13 @@
 #include <vector>
 
 #include "kelvara/addressing/EDFField.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 // Names are compared case-sensitively. The index table is keyed by each
 // field's m_nIndex as it stood when the field was stored: a field whose
 // m_nIndex is changed afterwards is no longer found by index. Copies are deep.
-class CEDFFieldMap {
+class KELVARA_API CEDFFieldMap {
 public:
     using IndexTable = std::map<int, CEDFField*>;
 

@@ -17,10 +17,11 @@
 #include "kelvara/addressing/EDFFieldMap.h"
 #include "kelvara/addressing/EDFRet.h"
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
-class CEDFFormat {
+class KELVARA_API CEDFFormat {
     friend class CEDFFieldReader;
     friend class CEDFParser;
     friend class CRemoteAddress;

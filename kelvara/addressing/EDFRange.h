@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/QZObject.h"
@@ -10,7 +11,7 @@
 // The texts are fixed for the entry's life, so their numeric values are
 // worked out once, here, and every address check reads them at no cost. A
 // list that needs other bounds gets new entries.
-class CEDFRange : public CQZObject {
+class KELVARA_API CEDFRange : public CQZObject {
 public:
     CEDFRange() : CEDFRange(CString(), CString()) {}
     CEDFRange(const CString& strLow, const CString& strHigh);

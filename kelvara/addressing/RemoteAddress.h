@@ -7,13 +7,14 @@
 #include "kelvara/addressing/EDFRet.h"
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/QZObject.h"
 
 // Every address owns its format and fields; copies are deep and carry the
 // parsed state, so a copy answers Field at once.
-class CRemoteAddress {
+class KELVARA_API CRemoteAddress {
 public:
     // Empty address and format, not parsed, not validated.
     CRemoteAddress() = default;

@@ -7,6 +7,7 @@
 #include "kelvara/addressing/RemoteAddress.h"
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -46,7 +47,7 @@ struct BitOffsetMapping {
 
 using BitOffsetMappingList = CList<BitOffsetMapping*, BitOffsetMapping*>;
 
-class CComBlock : public CQZObject {
+class KELVARA_API CComBlock : public CQZObject {
 public:
     CComBlock();
     // First address (copied), block type, item count, point count, element

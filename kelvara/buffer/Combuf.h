@@ -24,9 +24,10 @@
 #pragma once
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
-class CCombuf : public CByteArray {
+class KELVARA_API CCombuf : public CByteArray {
 public:
     CCombuf() = default;
     CCombuf(const CCombuf&) = default;

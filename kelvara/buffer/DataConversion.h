@@ -23,6 +23,8 @@
 //   byte to boolean, which is normalised to 0xFF / 0x00.
 #pragma once
 
+#include "kelvara/framework/Export.h"
+
 // Size in bytes of one value of the data-type code (2, 4, 4, 8, 1, 1 for
 // codes 2, 3, 4, 5, 11, 17); 0 for a code a conversion does not accept.
-int ConvertibleElementSize(unsigned short wType);
+KELVARA_API int ConvertibleElementSize(unsigned short wType);

@@ -311,6 +311,10 @@ const CRuntimeClass* CArchive::ReadClass(const CRuntimeClass* pClassRefRequested
     return pClass;
 }
 
+CObject* KelvaraReadObject(CArchive& ar, const CRuntimeClass* pClassRefRequested) {
+    return ar.ReadObject(pClassRefRequested);
+}
+
 CObject* CArchive::ReadObject(const CRuntimeClass* pClassRefRequested) {
     CheckLoading();
     UINT nSchema = 0;

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/File.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
@@ -23,12 +24,12 @@
 
 class COleDateTime;
 
-class CException : public std::exception {
+class KELVARA_API CException : public std::exception {
 public:
     const char* what() const noexcept override { return "framework exception"; }
 };
 
-class CArchiveException : public CException {
+class KELVARA_API CArchiveException : public CException {
 public:
     enum {
         none = 0,
@@ -49,7 +50,7 @@ public:
     int m_cause;
 };
 
-class CArchive {
+class KELVARA_API CArchive {
 public:
     enum Mode : UINT { store = 0, load = 1, bNoFlushOnDelete = 2 };
 

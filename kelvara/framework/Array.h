@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -141,34 +142,34 @@ private:
     TYPE m_scratch{};
 };
 
-class CByteArray : public CArray<BYTE, BYTE> {
+class KELVARA_API CByteArray : public CArray<BYTE, BYTE> {
 public:
     // A count, then the bytes.
     void Serialize(CArchive& ar) override;
 };
 
-class CWordArray : public CArray<WORD, WORD> {
+class KELVARA_API CWordArray : public CArray<WORD, WORD> {
 public:
     void Serialize(CArchive& ar) override;
 };
 
-class CDWordArray : public CArray<DWORD, DWORD> {
+class KELVARA_API CDWordArray : public CArray<DWORD, DWORD> {
 public:
     void Serialize(CArchive& ar) override;
 };
 
-class CUIntArray : public CArray<UINT, UINT> {};
+class KELVARA_API CUIntArray : public CArray<UINT, UINT> {};
 
-class CStringArray : public CArray<CString, const CString&> {
+class KELVARA_API CStringArray : public CArray<CString, const CString&> {
 public:
     // A count, then the strings.
     void Serialize(CArchive& ar) override;
 };
 
-class CPtrArray : public CArray<void*, void*> {};
+class KELVARA_API CPtrArray : public CArray<void*, void*> {};
 
 // Holds object pointers without owning them.
-class CObArray : public CArray<CObject*, CObject*> {
+class KELVARA_API CObArray : public CArray<CObject*, CObject*> {
 public:
     // A count, then each object through the archive's object records.
     void Serialize(CArchive& ar) override;

@@ -2,10 +2,11 @@
 // fraction being the time of day.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
-class COleDateTime {
+class KELVARA_API COleDateTime {
 public:
     enum DateTimeStatus : LONG { error = -1, valid = 0, invalid = 1, null = 2 };
 

@@ -3,13 +3,14 @@
 
 #include <cstdio>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/Types.h"
 
 // A file on disk (through the C library's streams) and the base of CMemFile.
 // Failures of Read give a short count; failures of Write throw
 // CArchiveException(generic), as nothing can be recovered mid-record.
-class CFile : public CObject {
+class KELVARA_API CFile : public CObject {
 public:
     enum OpenFlags : UINT {
         modeRead = 0x0000,
@@ -49,7 +50,7 @@ private:
 // attached with Attach (grown only when nGrowBytes is nonzero, in which case
 // the file takes it over and frees it with free()).
 // A seek may go past the end; a write there fills the gap with zeros.
-class CMemFile : public CFile {
+class KELVARA_API CMemFile : public CFile {
 public:
     explicit CMemFile(UINT nGrowBytes = 1024);
     CMemFile(BYTE* lpBuffer, UINT nBufferSize, UINT nGrowBytes = 0);

@@ -10,6 +10,7 @@
 
 #include <utility>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -189,20 +190,20 @@ private:
     TYPE m_scratch{};
 };
 
-class CStringList : public CList<CString, const CString&> {
+class KELVARA_API CStringList : public CList<CString, const CString&> {
 public:
     explicit CStringList(int nBlockSize = 10) : CList(nBlockSize) {}
     // A count, then the strings from head to tail.
     void Serialize(CArchive& ar) override;
 };
 
-class CPtrList : public CList<void*, void*> {
+class KELVARA_API CPtrList : public CList<void*, void*> {
 public:
     explicit CPtrList(int nBlockSize = 10) : CList(nBlockSize) {}
 };
 
 // Holds object pointers without owning them.
-class CObList : public CList<CObject*, CObject*> {
+class KELVARA_API CObList : public CList<CObject*, CObject*> {
 public:
     explicit CObList(int nBlockSize = 10) : CList(nBlockSize) {}
     void Serialize(CArchive& ar) override;

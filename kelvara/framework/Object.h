@@ -2,6 +2,7 @@
 // records, so that an archive can create an object from its class name.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 class CArchive;
@@ -11,7 +12,7 @@ class CObject;
 // and reads the stored one with CArchive::GetObjectSchema.
 constexpr UINT VERSIONABLE_SCHEMA = 0x80000000u;
 
-struct CRuntimeClass {
+struct KELVARA_API CRuntimeClass {
     const char* m_lpszClassName;
     int m_nObjectSize;
     UINT m_wSchema;  // 0xFFFF: not serialisable
@@ -37,7 +38,7 @@ struct CRuntimeClass {
 // plug-in is unloaded, so that loading an archive afterwards never reaches
 // code that is gone. When two modules register the same name, the one
 // registered last is found until it leaves.
-struct CClassRegistration {
+struct KELVARA_API CClassRegistration {
     explicit CClassRegistration(CRuntimeClass* pClass);
     ~CClassRegistration();
     CClassRegistration(const CClassRegistration&) = delete;
@@ -50,7 +51,7 @@ private:
 // Diagnostic output of CObject::Dump; the library's objects dump nothing.
 class CDumpContext {};
 
-class CObject {
+class KELVARA_API CObject {
 public:
     virtual CRuntimeClass* GetRuntimeClass() const;
     virtual ~CObject() = default;
@@ -80,9 +81,18 @@ public:                                     \
     DECLARE_DYNAMIC(class_name)       \
     static CObject* CreateObject();
 
-#define DECLARE_SERIAL(class_name) \
-    DECLARE_DYNCREATE(class_name)  \
-    friend CArchive& operator>>(CArchive& ar, class_name*& pOb);
+// What CArchive::ReadObject does, callable where CArchive is still
+// incomplete: the extraction operator of DECLARE_SERIAL is defined in the
+// class, so that it belongs to whichever module declares the class (the
+// library or a plug-in) and nothing needs exporting for it.
+KELVARA_API CObject* KelvaraReadObject(CArchive& ar, const CRuntimeClass* pClassRefRequested);
+
+#define DECLARE_SERIAL(class_name)                                                        \
+    DECLARE_DYNCREATE(class_name)                                                         \
+    friend CArchive& operator>>(CArchive& ar, class_name*& pOb) {                         \
+        pOb = static_cast<class_name*>(KelvaraReadObject(ar, RUNTIME_CLASS(class_name))); \
+        return ar;                                                                        \
+    }
 
 #define KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)         \
     CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class_name), wSchema, \
@@ -101,12 +111,8 @@ public:                                     \
     }                                                    \
     KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)
 
-#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema)                                     \
-    CObject* class_name::CreateObject() {                                                          \
-        return new class_name;                                                                     \
-    }                                                                                              \
-    KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject) \
-    [[maybe_unused]] CArchive& operator>>(CArchive& ar, class_name*& pOb) {                        \
-        pOb = static_cast<class_name*>(ar.ReadObject(RUNTIME_CLASS(class_name)));                  \
-        return ar;                                                                                 \
-    }
+#define IMPLEMENT_SERIAL(class_name, base_class_name, wSchema) \
+    CObject* class_name::CreateObject() {                      \
+        return new class_name;                                 \
+    }                                                          \
+    KELVARA_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, class_name::CreateObject)

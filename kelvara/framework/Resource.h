@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 // Resource languages, as the Windows language identifiers.
@@ -34,8 +35,8 @@ using HMODULE = HINSTANCE;
 
 // The language string look-ups try first (LANG_ENGLISH_UK unless set); a
 // string missing from it is taken from the module's other tables.
-void SetResourceLanguage(WORD wLanguage);
-WORD GetResourceLanguage();
+KELVARA_API void SetResourceLanguage(WORD wLanguage);
+KELVARA_API WORD GetResourceLanguage();
 
 // The text of string nID of a module, or nullptr when it has none.
-const char* FindStringResource(HINSTANCE hModule, UINT nID);
+KELVARA_API const char* FindStringResource(HINSTANCE hModule, UINT nID);

@@ -5,15 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
-#if defined(__GNUC__) || defined(__clang__)
-#define KELVARA_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
-#else
-#define KELVARA_PRINTF_FORMAT(fmt, first)
-#endif
-
-class CString {
+class KELVARA_API CString {
 public:
     CString() = default;
     CString(const char* psz) : m_str(psz ? psz : "") {}  // NOLINT: implicit as in the framework
@@ -44,10 +39,10 @@ public:
     CString& operator+=(const char* psz);
     CString& operator+=(char ch);
 
-    friend CString operator+(const CString& a, const CString& b);
-    friend CString operator+(const CString& a, const char* b);
-    friend CString operator+(const char* a, const CString& b);
-    friend CString operator+(const CString& a, char b);
+    friend KELVARA_API CString operator+(const CString& a, const CString& b);
+    friend KELVARA_API CString operator+(const CString& a, const char* b);
+    friend KELVARA_API CString operator+(const char* a, const CString& b);
+    friend KELVARA_API CString operator+(const CString& a, char b);
 
     friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
     friend bool operator==(const CString& a, const char* b) { return a.m_str == (b ? b : ""); }
@@ -106,4 +101,4 @@ private:
 };
 
 // Formats into a new string; never overflows.
-CString FormatString(const char* pszFormat, ...) KELVARA_PRINTF_FORMAT(1, 2);
+KELVARA_API CString FormatString(const char* pszFormat, ...) KELVARA_PRINTF_FORMAT(1, 2);

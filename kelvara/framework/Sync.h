@@ -3,9 +3,10 @@
 
 #include <mutex>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
-class CCriticalSection {
+class KELVARA_API CCriticalSection {
 public:
     CCriticalSection() = default;
     CCriticalSection(const CCriticalSection&) = delete;

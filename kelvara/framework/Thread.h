@@ -9,10 +9,11 @@
 #include <atomic>
 #include <thread>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/Types.h"
 
-class CWinThread : public CObject {
+class KELVARA_API CWinThread : public CObject {
     DECLARE_DYNAMIC(CWinThread)
 
 public:

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -23,13 +24,13 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-class CWnd : public CObject {
+class KELVARA_API CWnd : public CObject {
 public:
     CWnd() = default;
     CString m_strWindowText;
 };
 
-class CPropertyPage : public CWnd {
+class KELVARA_API CPropertyPage : public CWnd {
 public:
     explicit CPropertyPage(const char* pszCaption = "") : m_strCaption(pszCaption) {}
     const CString& GetCaption() const { return m_strCaption; }
@@ -47,13 +48,13 @@ using PropertySheetHandler = std::function<int(CPropertySheet&)>;
 // Shows a message box and returns the button pressed (IDOK, IDCANCEL, ...).
 using MessageBoxHandler = std::function<int(const char* text, UINT type)>;
 
-void AfxSetPropertySheetHandler(PropertySheetHandler handler);
-void AfxSetMessageBoxHandler(MessageBoxHandler handler);
+KELVARA_API void AfxSetPropertySheetHandler(PropertySheetHandler handler);
+KELVARA_API void AfxSetMessageBoxHandler(MessageBoxHandler handler);
 
-int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
+KELVARA_API int AfxMessageBox(const char* lpszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
 // Pages are not owned by the sheet.
-class CPropertySheet : public CWnd {
+class KELVARA_API CPropertySheet : public CWnd {
 public:
     explicit CPropertySheet(const char* pszCaption = "", CWnd* pParentWnd = nullptr,
                             UINT iSelectPage = 0);

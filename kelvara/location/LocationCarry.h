@@ -33,6 +33,7 @@
 
 #include <cstddef>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 // One component of a chain as the range check sees it.
@@ -45,7 +46,7 @@ struct QZLocationCarryState {
 };
 
 // Whether a component with a friend carries into it (see above).
-bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
+KELVARA_API bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
 
 // check(0) on the chain pChain[0..nCount-1]: returns 1 when pChain[0] ends
 // in range, else 0. The work does not grow with the values or the amount
@@ -59,8 +60,8 @@ bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
 // deeper than 16. That costs a few microseconds for short chains, and steeply
 // more only for long chains (eight components and more) of components with
 // minimums above 0.
-int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount);
+KELVARA_API int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount);
 
 // The same, always through the general carry (no closed-form shortcut). For
 // tests of the general carry.
-int QZLocationCheckRangeGeneral(QZLocationCarryState* pChain, std::size_t nCount);
+KELVARA_API int QZLocationCheckRangeGeneral(QZLocationCarryState* pChain, std::size_t nCount);

@@ -28,6 +28,7 @@
 #pragma once
 
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -67,7 +68,7 @@ enum LocationError : LONG {
     LE_ALPHABETIC = 9,
 };
 
-class CQZLocation : public CQZObject {
+class KELVARA_API CQZLocation : public CQZObject {
     DECLARE_SERIAL(CQZLocation)
 public:
     static constexpr LONG MAX_FORMAT_LENGTH = 1024;

@@ -10,11 +10,12 @@
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
 #include "kelvara/framework/DateTime.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
-class CQZNetMsg : public CObject {
+class KELVARA_API CQZNetMsg : public CObject {
     DECLARE_SERIAL(CQZNetMsg)
 
 public:

@@ -13,11 +13,13 @@
 
 #include "kelvara/platform/Handle.h"
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 // One opened device, as its provider sees it. Its calls may come from
 // several threads at once.
-class DeviceFile {
+class KELVARA_API DeviceFile {
 public:
     virtual ~DeviceFile() = default;
 
@@ -31,7 +33,7 @@ public:
     virtual void Close() = 0;
 };
 
-class DeviceProvider {
+class KELVARA_API DeviceProvider {
 public:
     virtual ~DeviceProvider() = default;
     // A newly opened device (opened for reading and writing, shared, the
@@ -41,17 +43,20 @@ public:
 
 // Serves strName with pProvider from now on, in place of any provider
 // before it.
-void RegisterDeviceProvider(const std::string& strName, std::shared_ptr<DeviceProvider> pProvider);
+KELVARA_API void RegisterDeviceProvider(const std::string& strName,
+                                        std::shared_ptr<DeviceProvider> pProvider);
 // Stops serving strName, but only when pProvider is still the one serving
 // it; devices already open stay open. False when it was not.
-bool UnregisterDeviceProvider(const std::string& strName, const DeviceProvider* pProvider);
+KELVARA_API bool UnregisterDeviceProvider(const std::string& strName,
+                                          const DeviceProvider* pProvider);
 
 // Opens the device strName for reading and writing; kInvalidHandle with the
 // reason as the last system error when it cannot.
-Handle OpenDevice(const std::string& strName);
+KELVARA_API Handle OpenDevice(const std::string& strName);
 // Sends one control request to an open device. False with the reason as the
 // last system error; BadHandle when hDevice is not an open device.
-bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn, std::uint32_t nInSize,
-                     void* pOut, std::uint32_t nOutSize, std::uint32_t* pReturned);
+KELVARA_API bool DeviceIoControl(Handle hDevice, std::uint32_t dwCode, const void* pIn,
+                                 std::uint32_t nInSize, void* pOut, std::uint32_t nOutSize,
+                                 std::uint32_t* pReturned);
 
 }  // namespace kelvara::platform

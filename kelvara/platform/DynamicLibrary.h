@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
-class DynamicLibrary {
+class KELVARA_API DynamicLibrary {
 public:
     DynamicLibrary() = default;
     ~DynamicLibrary();

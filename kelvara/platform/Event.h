@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/platform/Handle.h"
 
 namespace kelvara::platform {
@@ -25,16 +26,17 @@ constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kWaitInfinite = 0xFFFFFFFFu;
 
 // A new event; kNullHandle when none could be made.
-Handle CreateEventHandle(bool bManualReset, bool bInitiallySet, const std::string& strName);
-bool SetEvent(Handle hEvent);
-bool ResetEvent(Handle hEvent);
+KELVARA_API Handle CreateEventHandle(bool bManualReset, bool bInitiallySet,
+                                     const std::string& strName);
+KELVARA_API bool SetEvent(Handle hEvent);
+KELVARA_API bool ResetEvent(Handle hEvent);
 
 // Waits up to nTimeoutMs (kWaitInfinite: no limit) until one of the nCount
 // events (1 to 64) is set and takes the first of them in array order. An
 // event closed during the wait fails it only while none of the others that
 // are still open is set.
-std::uint32_t WaitForObjects(const Handle* pHandles, std::uint32_t nCount,
-                             std::uint32_t nTimeoutMs);
+KELVARA_API std::uint32_t WaitForObjects(const Handle* pHandles, std::uint32_t nCount,
+                                         std::uint32_t nTimeoutMs);
 inline std::uint32_t WaitForObject(Handle hEvent, std::uint32_t nTimeoutMs) {
     return WaitForObjects(&hEvent, 1, nTimeoutMs);
 }

@@ -24,11 +24,13 @@
 #include "kelvara/platform/LineSerialDevice.h"
 #include "kelvara/platform/SystemError.h"
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 class FakeSerialLine;
 
-class FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
+class KELVARA_API FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
 public:
     enum class Call {
         Open,

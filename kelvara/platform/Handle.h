@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 using Handle = std::uint32_t;
@@ -24,6 +26,6 @@ constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 // Closes an event or a device. A thread waiting on the event wakes with a
 // failed wait; a device request already under way finishes on the device.
 // False (BadHandle) when the value is not open.
-bool CloseHandle(Handle hObject);
+KELVARA_API bool CloseHandle(Handle hObject);
 
 }  // namespace kelvara::platform

@@ -34,6 +34,8 @@
 
 #include "kelvara/platform/SerialDevice.h"
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 // What a line holds of its settings. The line is always in raw (binary)
@@ -70,7 +72,7 @@ enum class WaitResult { Ready, TimedOut, Failed };
 // leaves the reason as the last system error; a line without a feature
 // (modem lines, RS-485 mode, error counters) fails those calls with
 // NotSupported or Invalid.
-class SerialLine {
+class KELVARA_API SerialLine {
 public:
     virtual ~SerialLine() = default;
 
@@ -111,7 +113,7 @@ public:
     virtual bool Close() = 0;
 };
 
-class LineSerialDevice final : public SerialDevice {
+class KELVARA_API LineSerialDevice final : public SerialDevice {
 public:
     explicit LineSerialDevice(std::unique_ptr<SerialLine> pLine);
     ~LineSerialDevice() override;

@@ -8,9 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
-class NamedMutex {
+class KELVARA_API NamedMutex {
 public:
     enum class LockResult { Acquired, Abandoned, TimedOut, Failed };
     static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
@@ -28,12 +30,12 @@ public:
 // The process's handle on the named mutex, creating the mutex when no
 // process has it yet. One process shares one handle per name. nullptr when
 // the system refused; the reason is then the last system error.
-std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName);
+KELVARA_API std::shared_ptr<NamedMutex> OpenNamedMutex(const std::string& strName);
 
 // Forgets the name system-wide, so that the next open creates a fresh
 // mutex; handles already open keep working on the old one. For tests and
 // tools: the library itself never removes a name.
-bool RemoveNamedMutex(const std::string& strName);
+KELVARA_API bool RemoveNamedMutex(const std::string& strName);
 
 // Puts the names this process opens or removes from now on into a scope:
 // a name then stands for a mutex shared only with processes that use the
@@ -41,6 +43,6 @@ bool RemoveNamedMutex(const std::string& strName);
 // already open keep their mutex. For test programs that run beside each
 // other and hold such mutexes for long: the library itself never sets a
 // scope.
-void SetNamedMutexScope(const std::string& strScope);
+KELVARA_API void SetNamedMutexScope(const std::string& strScope);
 
 }  // namespace kelvara::platform

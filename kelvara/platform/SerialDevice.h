@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 enum class LineParity : std::uint8_t { None, Odd, Even, Mark, Space };
@@ -89,7 +91,7 @@ constexpr std::uint32_t kFunctionResetDev = 7;
 constexpr std::uint32_t kFunctionSetBreak = 8;
 constexpr std::uint32_t kFunctionClrBreak = 9;
 
-class SerialDevice {
+class KELVARA_API SerialDevice {
 public:
     virtual ~SerialDevice() = default;
 
@@ -130,24 +132,24 @@ using SerialDeviceOpener =
     std::function<std::unique_ptr<SerialDevice>(const std::string& strDevice)>;
 
 // The system's serial devices.
-std::unique_ptr<SerialDevice> OpenSystemSerialDevice(const std::string& strDevice);
+KELVARA_API std::unique_ptr<SerialDevice> OpenSystemSerialDevice(const std::string& strDevice);
 // Replaces the opener for every later OpenSerialDevice (tests install
 // fakes); an empty opener restores the system's.
-void SetSerialDeviceOpener(SerialDeviceOpener opener);
+KELVARA_API void SetSerialDeviceOpener(SerialDeviceOpener opener);
 
 // Opens "\\.\COM<n>" as the device mapped to port n; any other text is taken
 // as a device path. A port without a device fails (NoDevice).
-std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& strPath);
+KELVARA_API std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& strPath);
 
 // The device of a COM port number. By default COM<n> is the system's n-th
 // serial port (on Linux /dev/ttyS<n-1>) and port 0 has none.
-void MapComPort(unsigned nPort, const std::string& strDevice);
+KELVARA_API void MapComPort(unsigned nPort, const std::string& strDevice);
 // Leaves the port without a device.
-void UnmapComPort(unsigned nPort);
-void RestoreComPortDefault(unsigned nPort);
-std::optional<std::string> ComPortDevice(unsigned nPort);
+KELVARA_API void UnmapComPort(unsigned nPort);
+KELVARA_API void RestoreComPortDefault(unsigned nPort);
+KELVARA_API std::optional<std::string> ComPortDevice(unsigned nPort);
 
 // The device of a port number when nothing is mapped.
-std::optional<std::string> DefaultComPortDevice(unsigned nPort);
+KELVARA_API std::optional<std::string> DefaultComPortDevice(unsigned nPort);
 
 }  // namespace kelvara::platform

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "kelvara/framework/Export.h"
+
 namespace kelvara::platform {
 
 enum class ErrorCategory : std::uint8_t {
@@ -31,19 +33,19 @@ enum class ErrorCategory : std::uint8_t {
 
 // The calling thread's last system error number (the C library's on POSIX,
 // GetLastError on Windows), for messages.
-int LastSystemError();
+KELVARA_API int LastSystemError();
 // Sets it, as a failed system call would; to keep an error across calls
 // that may replace it.
-void SetLastSystemError(int nError);
+KELVARA_API void SetLastSystemError(int nError);
 // The system's text for an error number, without a line break at its end;
 // a number the system does not know still gets a text.
-std::string SystemErrorText(int nError);
+KELVARA_API std::string SystemErrorText(int nError);
 
 // The category of a system error number.
-ErrorCategory ErrorCategoryOf(int nError);
+KELVARA_API ErrorCategory ErrorCategoryOf(int nError);
 // The number by which this system says an error of that category (0 for
 // None).
-int SystemErrorOf(ErrorCategory category);
+KELVARA_API int SystemErrorOf(ErrorCategory category);
 
 inline ErrorCategory LastErrorCategory() {
     return ErrorCategoryOf(LastSystemError());

@@ -28,10 +28,11 @@
 #include <vector>
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
-class CVirtualArcnetSegment {
+class KELVARA_API CVirtualArcnetSegment {
 public:
     // One packet as it travelled on the segment.
     struct CPacket {

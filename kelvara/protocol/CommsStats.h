@@ -11,12 +11,13 @@
 #include <mutex>
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Sync.h"
 #include "kelvara/framework/Types.h"
 
-class CCommsStats {
+class KELVARA_API CCommsStats {
 public:
     CCommsStats();
     // Copies the counters and the last error text; the copy's log is empty,

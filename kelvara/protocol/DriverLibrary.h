@@ -18,6 +18,7 @@
 
 #include <memory>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
@@ -34,18 +35,18 @@ using KelvaraCreateDriverFn = CProtocol* (*)();
 using KelvaraDriverInterfaceVersionFn = DWORD (*)();
 using KelvaraDriverNameFn = const char* (*)();
 
-#define KELVARA_EXPORT_DRIVER(class_name, display_name)                                       \
-    extern "C" __attribute__((visibility("default"))) CProtocol* KelvaraCreateDriver() {      \
-        return new class_name;                                                                \
-    }                                                                                         \
-    extern "C" __attribute__((visibility("default"))) DWORD KelvaraDriverInterfaceVersion() { \
-        return KELVARA_DRIVER_INTERFACE_VERSION;                                              \
-    }                                                                                         \
-    extern "C" __attribute__((visibility("default"))) const char* KelvaraDriverName() {       \
-        return display_name;                                                                  \
+#define KELVARA_EXPORT_DRIVER(class_name, display_name)                      \
+    extern "C" KELVARA_PLUGIN_EXPORT CProtocol* KelvaraCreateDriver() {      \
+        return new class_name;                                               \
+    }                                                                        \
+    extern "C" KELVARA_PLUGIN_EXPORT DWORD KelvaraDriverInterfaceVersion() { \
+        return KELVARA_DRIVER_INTERFACE_VERSION;                             \
+    }                                                                        \
+    extern "C" KELVARA_PLUGIN_EXPORT const char* KelvaraDriverName() {       \
+        return display_name;                                                 \
     }
 
-class CDriverLibrary {
+class KELVARA_API CDriverLibrary {
 public:
     CDriverLibrary();
     ~CDriverLibrary();

@@ -6,6 +6,7 @@
 // "Unknown standard error, code  <code>".
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
@@ -62,4 +63,4 @@ constexpr UINT IDS_STANDARD_ERROR_BASE = 10000;
 constexpr UINT IDS_SYSTEM_ERROR_FORMAT = 12014;
 
 // The message of a standard error code; never fails.
-CString GetStandardErrorMessage(DWORD dwCode);
+KELVARA_API CString GetStandardErrorMessage(DWORD dwCode);

@@ -6,6 +6,7 @@
 // the mutex of the list it walks.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/protocol/Protocol.h"
 #include "kelvara/sibling/TimeoutOnlyProperties.h"
 
@@ -16,7 +17,7 @@ class CPollListItem;
 constexpr BYTE NETMSG_POLL_REQUEST = 17;
 constexpr BYTE NETMSG_WRITE_REQUEST = 18;
 
-class CNetworkProtocol : public CProtocol {
+class KELVARA_API CNetworkProtocol : public CProtocol {
 public:
     CNetworkProtocol();
     // Device address format, then remote address format.

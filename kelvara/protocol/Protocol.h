@@ -12,6 +12,7 @@
 #include "kelvara/addressing/RemoteAddress.h"
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -23,7 +24,7 @@
 class CComBlock;
 class CPortData;
 
-class CProtocol : public CQZObject {
+class KELVARA_API CProtocol : public CQZObject {
 public:
     // The library gives the type no meaning beyond its default, 1.
     enum ProtocolType : LONG { PROTOCOL_TYPE_DEFAULT = 1 };

@@ -6,12 +6,13 @@
 // persistence. The driver hands the records to its CComPort.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/protocol/Protocol.h"
 #include "kelvara/sibling/FlowProperties.h"
 #include "kelvara/sibling/PortProperties.h"
 #include "kelvara/sibling/TimingProperties.h"
 
-class CSerialProtocol : public CProtocol {
+class KELVARA_API CSerialProtocol : public CProtocol {
 public:
     CSerialProtocol();
     // Device address format, then remote address format.

@@ -3,11 +3,12 @@
 // texts.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Resource.h"
 #include "kelvara/framework/Types.h"
 
 // The library's module handle, to pass to ModuleLoadString.
-HINSTANCE KelvaraGetResourceHandle();
+KELVARA_API HINSTANCE KelvaraGetResourceHandle();
 // The framework's name for the same handle.
 inline HINSTANCE AfxGetResourceHandle() {
     return KelvaraGetResourceHandle();

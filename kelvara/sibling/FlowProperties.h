@@ -3,9 +3,10 @@
 // (the values of their enumerations), "Flow.RTSCTSDelay".
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CFlowProperties : public CQZProperties {
+class KELVARA_API CFlowProperties : public CQZProperties {
     DECLARE_SERIAL(CFlowProperties)
 
 public:

@@ -2,9 +2,10 @@
 // version text. Lines: "General.Version=...".
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CGeneralProperties : public CQZProperties {
+class KELVARA_API CGeneralProperties : public CQZProperties {
     DECLARE_SERIAL(CGeneralProperties)
 
 public:

@@ -7,10 +7,11 @@
 
 #include "kelvara/framework/Archive.h"
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/Types.h"
 
-class CPollListItem : public CObject {
+class KELVARA_API CPollListItem : public CObject {
     DECLARE_SERIAL(CPollListItem)
 
 public:

@@ -8,10 +8,11 @@
 #pragma once
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/PollListItem.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CPollProperties : public CQZProperties {
+class KELVARA_API CPollProperties : public CQZProperties {
     DECLARE_SERIAL(CPollProperties)
 
 public:

@@ -4,12 +4,13 @@
 #pragma once
 
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/sibling/FlowProperties.h"
 #include "kelvara/sibling/PortProperties.h"
 #include "kelvara/sibling/TimingProperties.h"
 
-class CPortData : public CObject {
+class KELVARA_API CPortData : public CObject {
     DECLARE_SERIAL(CPortData)
 
 public:

@@ -5,9 +5,10 @@
 // like 0), each with a decimal value.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CPortProperties : public CQZProperties {
+class KELVARA_API CPortProperties : public CQZProperties {
     DECLARE_SERIAL(CPortProperties)
 
 public:

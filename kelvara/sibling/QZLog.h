@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
 // Level of the system error messages of the transports.
@@ -13,9 +14,9 @@ constexpr DWORD QZLOG_LEVEL_SYSTEM_ERROR = 1;
 using QZLogSink = std::function<void(DWORD dwLevel, const char* pszText)>;
 
 // Sends one message to the installed sink. A null text counts as empty.
-void QZLogMessage(DWORD dwLevel, const char* pszText);
+KELVARA_API void QZLogMessage(DWORD dwLevel, const char* pszText);
 
 // Installs the sink for every later message, from any thread; an empty
 // sink restores standard error. The sink may be called from several
 // threads at once.
-void QZSetLogSink(QZLogSink sink);
+KELVARA_API void QZSetLogSink(QZLogSink sink);

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
@@ -15,7 +16,7 @@ namespace kelvara::platform {
 class NamedMutex;
 }
 
-class CQZMutex {
+class KELVARA_API CQZMutex {
 public:
     // What Lock hands out; only ever compared, never looked into.
     class CLock;

@@ -8,10 +8,11 @@
 #pragma once
 
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/Types.h"
 
-class CQZObject : public CObject {
+class KELVARA_API CQZObject : public CObject {
     DECLARE_DYNAMIC(CQZObject)
 public:
     explicit CQZObject(int nVersion = 2) : m_nVersion(nVersion) {}

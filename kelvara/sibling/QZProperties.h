@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "kelvara/framework/Archive.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
@@ -35,7 +36,7 @@
 #include "kelvara/sibling/QZObject.h"
 #include "kelvara/sibling/QZPropertyPage.h"
 
-class CQZProperties : public CQZObject {
+class KELVARA_API CQZProperties : public CQZObject {
     DECLARE_DYNAMIC(CQZProperties)
 
 public:
@@ -166,11 +167,12 @@ private:
 // records that had already taken their lines are restored from their
 // archive form). A driver with more than one record answers its own
 // UpdateFromStringList this way.
-bool UpdateRecordsFromStringList(CStringList* pList, std::initializer_list<CQZProperties*> records);
+KELVARA_API bool UpdateRecordsFromStringList(CStringList* pList,
+                                             std::initializer_list<CQZProperties*> records);
 
 // Stores or loads several records one after another, in the order given. A
 // load is all or nothing: when a record cannot be read, the exception passes
 // on to the caller with every record as it was (the records already read are
 // restored from their archive form). A driver with more than one record
 // answers its own SerializeProperties this way.
-void SerializeRecords(CArchive& ar, std::initializer_list<CQZProperties*> records);
+KELVARA_API void SerializeRecords(CArchive& ar, std::initializer_list<CQZProperties*> records);

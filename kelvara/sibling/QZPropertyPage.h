@@ -3,11 +3,12 @@
 // record's settings (for example through its string-list lines).
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Ui.h"
 
 class CQZProperties;
 
-class CQZPropertyPage : public CPropertyPage {
+class KELVARA_API CQZPropertyPage : public CPropertyPage {
 public:
     CQZPropertyPage(CQZProperties* pRecord, const char* pszCaption)
         : CPropertyPage(pszCaption), m_pRecord(pRecord) {}

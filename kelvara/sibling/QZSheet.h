@@ -3,10 +3,11 @@
 // a handler it is not shown and DoModal returns 0.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/framework/Ui.h"
 
-class CQZSheet : public CPropertySheet {
+class KELVARA_API CQZSheet : public CPropertySheet {
 public:
     // A value kept for the host, the caption, the parent window and the page
     // selected first.

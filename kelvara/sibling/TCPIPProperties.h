@@ -3,9 +3,10 @@
 // gives 0 to 65535), "TCPIP.UseTCPIP" (0 or 1).
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CTCPIPProperties : public CQZProperties {
+class KELVARA_API CTCPIPProperties : public CQZProperties {
     DECLARE_SERIAL(CTCPIPProperties)
 
 public:

@@ -2,9 +2,10 @@
 // time-out in milliseconds. Line: "TimeoutOnly.Timeout".
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CTimeoutOnlyProperties : public CQZProperties {
+class KELVARA_API CTimeoutOnlyProperties : public CQZProperties {
     DECLARE_SERIAL(CTimeoutOnlyProperties)
 
 public:

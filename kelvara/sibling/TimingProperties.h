@@ -2,9 +2,10 @@
 // "Timing.RetryCount", "Timing.Timeout" (ms), "Timing.RequestMessageDelay".
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/sibling/QZProperties.h"
 
-class CTimingProperties : public CQZProperties {
+class KELVARA_API CTimingProperties : public CQZProperties {
     DECLARE_SERIAL(CTimingProperties)
 
 public:

@@ -17,11 +17,12 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Sync.h"
 #include "kelvara/framework/Thread.h"
 #include "kelvara/framework/Types.h"
 
-class CWinThreadPlus : public CWinThread {
+class KELVARA_API CWinThreadPlus : public CWinThread {
     DECLARE_DYNAMIC(CWinThreadPlus)
 
 public:

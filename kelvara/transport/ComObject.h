@@ -11,6 +11,7 @@
 #include <atomic>
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Object.h"
 #include "kelvara/framework/Types.h"
 
@@ -20,7 +21,7 @@ class CProtocol;
 // standard errors.
 constexpr DWORD COMOBJECT_NOT_IMPLEMENTED = 1000;
 
-class CComObject : public CObject {
+class KELVARA_API CComObject : public CObject {
 public:
     // The port number and the owning driver (not owned; may be null).
     CComObject(WORD wPortNumber, CProtocol* pProtocol);
@@ -30,28 +31,19 @@ public:
 
     virtual DWORD Open();
     virtual DWORD Close();
-    // The concrete ports hide these two with their own signatures, on
-    // purpose; compilers that warn about it report the base's line.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Woverloaded-virtual"
+    // The concrete ports have their own Read and Write, with other
+    // signatures, beside these.
     virtual DWORD Read(CByteArray* pBuffer, DWORD dwCount);
     virtual DWORD Write(CByteArray* pBuffer);
-#pragma GCC diagnostic pop
     // Logs the calling thread's last system error, at level 1, as string
     // 12014 filled with the protocol's port name, the error number and the
     // system's text. Call it right after the failed call. Without a
     // protocol nothing is logged.
     virtual void OutputSystemMessage();
 
-    BOOL IsConnected() const {
-        return m_bConnected.load(std::memory_order_relaxed);
-    }
-    WORD GetPortNumber() const {
-        return m_wPortNumber;
-    }
-    CProtocol* GetProtocol() const {
-        return m_pProtocol;
-    }
+    BOOL IsConnected() const { return m_bConnected.load(std::memory_order_relaxed); }
+    WORD GetPortNumber() const { return m_wPortNumber; }
+    CProtocol* GetProtocol() const { return m_pProtocol; }
 
 protected:
     // Shared with the transports' worker threads, which read and write it

@@ -22,9 +22,22 @@ public:
 };
 
 // A record class of the plug-in's own: registered while the plug-in is
-// loaded, gone from the registry once it is unloaded.
+// loaded, gone from the registry once it is unloaded. Its one value is read
+// by the plug-in's own code, so a short archive fails inside the plug-in.
 class CLoopbackRecord : public CObject {
     DECLARE_SERIAL(CLoopbackRecord)
+
+public:
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar << m_dwValue;
+        } else {
+            ar >> m_dwValue;
+        }
+    }
+
+private:
+    DWORD m_dwValue = 0x12345678;
 };
 IMPLEMENT_SERIAL(CLoopbackRecord, CObject, 1)
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
@@ -609,6 +610,48 @@ TEST(DriverPlugins, LoadCreateRunAndUnloadADriverWithItsClasses) {
     CObject* pObject = nullptr;
     EXPECT_THROW(kelvara_test::LoadFrom(stored, [&](CArchive& ar) { ar >> pObject; }),
                  CArchiveException);
+}
+
+TEST(DriverPlugins, PluginObjectsKeepTheirTypesAndErrorsInTheHost) {
+    CDriverLibrary library;
+    ASSERT_TRUE(library.Load(KELVARA_TEST_DRIVER_PLUGIN)) << library.GetLastError().GetString();
+    {
+        std::unique_ptr<CProtocol> driver(library.CreateDriver());
+        ASSERT_NE(driver, nullptr);
+        EXPECT_NE(dynamic_cast<CSerialProtocol*>(driver.get()), nullptr);
+        EXPECT_EQ(dynamic_cast<CNetworkProtocol*>(driver.get()), nullptr);
+        const CProtocol& rDriver = *driver;
+        EXPECT_NE(typeid(rDriver), typeid(CSerialProtocol));
+        EXPECT_TRUE(driver->IsKindOf(RUNTIME_CLASS(CQZObject)));
+    }
+
+    // A record of the plug-in's class reads back whole; cut short, the
+    // library's exception leaves the plug-in's Serialize and is caught here,
+    // by its own type and by its base.
+    const CRuntimeClass* pClass = CRuntimeClass::FromName("CLoopbackRecord");
+    ASSERT_NE(pClass, nullptr);
+    std::unique_ptr<CObject> record(pClass->CreateObject());
+    ASSERT_NE(record, nullptr);
+    const Bytes whole = StoreWith([&](CArchive& ar) { ar << record.get(); });
+    CObject* pLoaded = nullptr;
+    kelvara_test::LoadFrom(whole, [&](CArchive& ar) { ar >> pLoaded; });
+    ASSERT_NE(pLoaded, nullptr);
+    const CObject& rRecord = *record;
+    EXPECT_EQ(typeid(*pLoaded), typeid(rRecord));
+    EXPECT_EQ(pLoaded->GetRuntimeClass(), pClass);
+    delete pLoaded;
+
+    const Bytes cut(whole.begin(), whole.end() - 1);
+    int nCause = CArchiveException::none;
+    try {
+        kelvara_test::LoadFrom(cut, [&](CArchive& ar) { ar >> pLoaded; });
+    } catch (const CArchiveException& e) {
+        nCause = e.m_cause;
+    }
+    EXPECT_EQ(nCause, CArchiveException::endOfFile);
+    EXPECT_THROW(kelvara_test::LoadFrom(cut, [&](CArchive& ar) { ar >> pLoaded; }), CException);
+    record.reset();
+    library.Unload();
 }
 
 TEST(DriverPlugins, RefuseFilesThatAreNotDriversOfThisInterface) {

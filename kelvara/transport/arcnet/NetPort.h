@@ -18,6 +18,7 @@
 #include <atomic>
 
 #include "kelvara/framework/Array.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/List.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/QZMutex.h"
@@ -44,7 +45,7 @@ constexpr int NETPORT_MAX_QUEUED_PACKETS = 100;
 // Largest packet the card transmits.
 constexpr int NETPORT_MAX_PACKET = 508;
 
-class CNetPort : public CComObject {
+class KELVARA_API CNetPort : public CComObject {
     friend class CPollThread;
     friend class CReceiveThread;
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "kelvara/buffer/Combuf.h"
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 
@@ -20,7 +21,7 @@ class CNetworkProtocol;
 class CPollListItem;
 class CQZMutex;
 
-class CPollThread : public CWinThreadPlus {
+class KELVARA_API CPollThread : public CWinThreadPlus {
     DECLARE_DYNCREATE(CPollThread)
 
 public:

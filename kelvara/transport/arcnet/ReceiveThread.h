@@ -10,12 +10,13 @@
 // passes any more: Run returns, and the port's StopThread only collects it.
 #pragma once
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 
 class CNetPort;
 
-class CReceiveThread : public CWinThreadPlus {
+class KELVARA_API CReceiveThread : public CWinThreadPlus {
     DECLARE_DYNCREATE(CReceiveThread)
 
 public:

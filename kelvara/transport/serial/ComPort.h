@@ -42,6 +42,7 @@
 
 #include <memory>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/transport/ComObject.h"
@@ -67,12 +68,7 @@ constexpr DWORD COMPORT_CLEAR_DTR = 6;
 // before any memory is reserved for it.
 constexpr DWORD COMPORT_MAX_READ_COUNT = 64u * 1024u * 1024u;
 
-// Read and Write hide the base's virtual ones on purpose: a driver calls the
-// port's own, with statistics, and a call without them must not compile.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Woverloaded-virtual"
-
-class CComPort : public CComObject {
+class KELVARA_API CComPort : public CComObject {
 public:
     // The records and the driver are not owned; the port number is the port
     // record's at this moment.
@@ -122,6 +118,12 @@ public:
     static CString GetMappedDevice(WORD wPortNumber);
 
 private:
+    // A driver calls the port's own Read and Write, with statistics: the
+    // base's, without them, are private here so that such a call does not
+    // compile (through a CComObject pointer they still answer 1000).
+    using CComObject::Read;
+    using CComObject::Write;
+
     bool SetInitialTimeouts();
     // Whether a device is open; if not, the last system error says so.
     bool HasDevice() const;
@@ -136,5 +138,3 @@ private:
     const CFlowProperties* m_pFlowProperties;
     const CTimingProperties* m_pTimingProperties;
 };
-
-#pragma GCC diagnostic pop

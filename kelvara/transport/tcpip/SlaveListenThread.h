@@ -18,11 +18,12 @@
 #include <atomic>
 #include <mutex>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/sibling/WinThreadPlus.h"
 #include "kelvara/transport/tcpip/TCPIPPort.h"
 
-class CSlaveListenThread : public CWinThreadPlus {
+class KELVARA_API CSlaveListenThread : public CWinThreadPlus {
 public:
     CSlaveListenThread() = default;
     // Stops the thread and closes the listening socket.

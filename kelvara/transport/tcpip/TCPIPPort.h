@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <mutex>
 
+#include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 #include "kelvara/platform/Socket.h"
 #include "kelvara/transport/ComObject.h"
@@ -37,7 +38,7 @@ class CTCPIPProperties;
 using TCPIPSocket = kelvara::platform::SocketHandle;
 constexpr TCPIPSocket TCPIP_INVALID_SOCKET = kelvara::platform::kInvalidSocket;
 
-class CTCPIPPort : public CComObject {
+class KELVARA_API CTCPIPPort : public CComObject {
     friend class CSlaveListenThread;
 
 public:
