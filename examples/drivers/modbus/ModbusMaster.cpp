@@ -101,20 +101,4 @@ DWORD MaxBlockSize(const CRemoteAddress* pAddress) {
     return std::min<DWORD>(limit, 0x10000u - address.offset);
 }
 
-void SerializeAllOrNothing(CProtocol& protocol, CArchive& ar,
-                           const std::function<void()>& serialize) {
-    if (ar.IsStoring()) {
-        serialize();
-        return;
-    }
-    CStringList before;
-    protocol.DumpToStringList(before);
-    try {
-        serialize();
-    } catch (...) {
-        protocol.UpdateFromStringList(&before);
-        throw;
-    }
-}
-
 }  // namespace modbus

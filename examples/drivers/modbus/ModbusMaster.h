@@ -33,10 +33,4 @@ DWORD ValidateAddress(const CRemoteAddress* pAddress);
 // address may hold, whether it is read or written; 0 for a bad address.
 DWORD MaxBlockSize(const CRemoteAddress* pAddress);
 
-// For the drivers' SerializeProperties: runs serialize, which stores or
-// loads every record of the driver in turn. A load that fails part-way
-// (the archive throws) puts back the settings held before, then throws on.
-void SerializeAllOrNothing(CProtocol& protocol, CArchive& ar,
-                           const std::function<void()>& serialize);
-
 }  // namespace modbus

@@ -84,12 +84,10 @@ public:
         return modbus::MaxBlockSize(pAddress);
     }
 
-    // The library's records, then the Modbus record.
+    // The library's records, then the Modbus record; a load is all or nothing.
     void SerializeProperties(CArchive& ar) override {
-        modbus::SerializeAllOrNothing(*this, ar, [&] {
-            CSerialProtocol::SerializeProperties(ar);
-            m_Modbus.Serialize(ar);
-        });
+        SerializeRecords(ar, {&m_GeneralProperties, &m_PortProperties, &m_FlowProperties,
+                              &m_TimingProperties, &m_Modbus});
     }
     bool DumpToStringList(CStringList& list) override {
         return CSerialProtocol::DumpToStringList(list) && m_Modbus.DumpToStringList(list);

@@ -97,12 +97,7 @@ public:
     }
 
     void SerializeProperties(CArchive& ar) override {
-        modbus::SerializeAllOrNothing(*this, ar, [&] {
-            CProtocol::SerializeProperties(ar);
-            m_TCPIP.Serialize(ar);
-            m_Timing.Serialize(ar);
-            m_Modbus.Serialize(ar);
-        });
+        SerializeRecords(ar, {&m_GeneralProperties, &m_TCPIP, &m_Timing, &m_Modbus});
     }
     bool DumpToStringList(CStringList& list) override {
         return m_TCPIP.DumpToStringList(list) && m_Timing.DumpToStringList(list) &&

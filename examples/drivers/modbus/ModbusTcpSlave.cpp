@@ -97,10 +97,7 @@ public:
     }
 
     void SerializeProperties(CArchive& ar) override {
-        modbus::SerializeAllOrNothing(*this, ar, [&] {
-            CProtocol::SerializeProperties(ar);
-            m_TCPIPProperties.Serialize(ar);
-        });
+        SerializeRecords(ar, {&m_GeneralProperties, &m_TCPIPProperties});
     }
     bool DumpToStringList(CStringList& list) override {
         return m_TCPIPProperties.DumpToStringList(list);
