@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test of Kelvara on a Debian 12 machine (as root):
 #   format   clang-format check of every source file
+#   portable no errno constant, system header or compiler extension outside
+#            the per-system files
 #   normal   warnings as errors, unit tests, benchmarks built, install and
 #            consumer checks (find_package, add_subdirectory, pkg-config)
 #   asan     unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
@@ -50,6 +52,12 @@ stage_format() {
     echo "== format"
     git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
     summary+=("format: clean")
+}
+
+stage_portable() {
+    echo "== portable"
+    bash scripts/check-portable.sh
+    summary+=("portable: clean")
 }
 
 stage_normal() {
