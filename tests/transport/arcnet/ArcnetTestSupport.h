@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/HeaderEchoDriver.h"
 #include "support/NamedMutexScope.h"
 #include "support/Wait.h"
 
@@ -23,57 +24,17 @@ using namespace std::chrono_literals;
 
 using testsupport::WaitUntil;
 
-inline CByteArray Bytes(const std::string& text) {
-    CByteArray bytes;
-    for (char c : text) {
-        bytes.Add(static_cast<BYTE>(c));
-    }
-    return bytes;
-}
+using testsupport::Bytes;
+using testsupport::Text;
 
-inline std::string Text(const CByteArray& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Requests: message type, block id (4 bytes, little-endian), then for a
-// write the item's data. Replies carry the same five bytes before their
-// data, so a station answering with EchoHeader(5, ...) answers the request.
-class CTestNetDriver : public CNetworkProtocol {
+// Records every request it builds, and can hold the poll thread there.
+class CTestNetDriver : public testsupport::CHeaderEchoDriver {
 public:
     struct CCall {
         BYTE byType;
         DWORD dwBlockId;
         DWORD dwErrorBefore;  // the item's error when the request was built
     };
-
-    DWORD GetBlockIdFromPacket(const CCombuf* pPacket) override {
-        if (pPacket->GetSize() < 5) {
-            return 0xFFFFFFFFu;
-        }
-        const BYTE* p = pPacket->GetData() + 1;
-        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24;
-    }
-    DWORD GetDataOffsetInPacket() override { return 5; }
-    DWORD FormatTxMessage(CCombuf* pPacket, CPollListItem* pItem, BYTE byType) override {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_calls.push_back({byType, pItem->m_dwBlockId, pItem->m_dwError});
-        m_changed.notify_all();
-        if (byType == m_byHoldType) {
-            m_byHeldAt = byType;
-            m_changed.notify_all();
-            m_changed.wait(lock, [&] { return m_byHoldType != byType; });
-            m_byHeldAt = 0;
-        }
-        pPacket->SetSize(0);
-        pPacket->Add(byType);
-        for (int i = 0; i < 4; ++i) {
-            pPacket->Add(static_cast<BYTE>(pItem->m_dwBlockId >> (8 * i)));
-        }
-        if (byType == NETMSG_WRITE_REQUEST) {
-            pPacket->Append(pItem->m_Data);
-        }
-        return 0;
-    }
 
     // Stops the poll thread in FormatTxMessage for this message type, with
     // its list mutex held, until the type changes (0: hold nowhere).
@@ -97,6 +58,19 @@ public:
             n += call.byType == byType && call.dwBlockId == dwBlockId ? 1 : 0;
         }
         return n;
+    }
+
+protected:
+    void OnRequest(BYTE byType, const CPollListItem& item) override {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_calls.push_back({byType, item.m_dwBlockId, item.m_dwError});
+        m_changed.notify_all();
+        if (byType == m_byHoldType) {
+            m_byHeldAt = byType;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_byHoldType != byType; });
+            m_byHeldAt = 0;
+        }
     }
 
 private:

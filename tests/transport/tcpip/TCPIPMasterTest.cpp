@@ -6,12 +6,12 @@
 #include <future>
 #include <memory>
 
+#include "support/LoopbackPeer.h"
 #include "support/ThreadState.h"
-#include "transport/tcpip/LoopbackPeer.h"
 
 namespace {
 
-using namespace tcpiptest;
+using namespace testsupport;
 
 class TCPIPMaster : public ::testing::Test {
 protected:
@@ -130,7 +130,7 @@ TEST_F(TCPIPMaster, DeviceClosingWhileReadWaitsGives1400AndReconnects) {
     std::atomic<int> nReader{0};
     CCombuf reply;
     auto reading = std::async(std::launch::async, [&] {
-        nReader = testsupport::CurrentThreadId();
+        nReader = CurrentThreadId();
         return m_port.Read(&reply, 10, &m_stats);
     });
     ASSERT_TRUE(WaitUntil([&] { return nReader != 0; }));

@@ -7,12 +7,12 @@
 #include <future>
 #include <memory>
 
+#include "support/LoopbackPeer.h"
 #include "support/ThreadState.h"
-#include "transport/tcpip/LoopbackPeer.h"
 
 namespace {
 
-using namespace tcpiptest;
+using namespace testsupport;
 
 class TCPIPSlave : public ::testing::Test {
 protected:
@@ -88,7 +88,7 @@ TEST_F(TCPIPSlave, MasterClosingWhileReadWaitsGives1400AndTheSlaveListensAgain) 
     std::atomic<int> nReader{0};
     CCombuf request;
     auto reading = std::async(std::launch::async, [&] {
-        nReader = testsupport::CurrentThreadId();
+        nReader = CurrentThreadId();
         return m_port->Read(&request, 10, &m_stats);
     });
     ASSERT_TRUE(WaitUntil([&] { return nReader != 0; }));

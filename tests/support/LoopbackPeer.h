@@ -1,23 +1,20 @@
-// Peers for the TCP/IP port tests, on 127.0.0.1: raw sockets, socat, a
-// protocol that records its notifications, and a port whose socket the
-// tests can see.
+// Peers for the TCP/IP port's tests and benchmarks, on 127.0.0.1: raw
+// sockets, socat, a protocol that records its notifications, and a port
+// whose socket the tests can see.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/Wait.h"
 
-namespace tcpiptest {
+namespace testsupport {
 
 using namespace std::chrono_literals;
 constexpr auto kDeadline = 20s;
-
-// Polls pred until it holds or the deadline passes; its last answer.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline = kDeadline);
 
 // A TCP port that nothing listened on a moment ago.
 int FreePort();
@@ -47,6 +44,9 @@ public:
     bool IsValid() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
     void Send(const std::string& bytes);
+    // Blocks, without a deadline, until exactly nCount bytes have come:
+    // false when the peer closed first. For peers stopped by a shutdown.
+    bool ReceiveExactly(unsigned char* pBytes, std::size_t nCount);
     // Exactly n bytes, or what came before the peer closed or the deadline.
     std::string Receive(std::size_t n, std::chrono::milliseconds deadline = kDeadline);
     // True when the peer closes (or resets) before the deadline.
@@ -67,6 +67,7 @@ public:
     explicit RawListener(int nPort, int nBacklog = 5);
     ~RawListener();
     int Port() const { return m_nPort; }
+    int Fd() const { return m_fd; }
     // The next connection; invalid when none came before the deadline.
     RawConnection Accept(std::chrono::milliseconds deadline = kDeadline);
 
@@ -126,4 +127,4 @@ inline std::string Text(const CCombuf& buffer, int nCount) {
                        static_cast<std::size_t>(nCount));
 }
 
-}  // namespace tcpiptest
+}  // namespace testsupport

@@ -1,7 +1,6 @@
-#include "transport/tcpip/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
 #include "support/ThreadState.h"
-#include "support/Wait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,7 +17,7 @@
 
 extern char** environ;
 
-namespace tcpiptest {
+namespace testsupport {
 
 namespace {
 
@@ -36,10 +35,6 @@ bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
 }
 
 }  // namespace
-
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
-    return testsupport::WaitUntil(pred, deadline);
-}
 
 int FreePort() {
     RawListener probe(0);
@@ -71,8 +66,8 @@ unsigned long SocketIdentity(int fd) {
 
 bool SleepsInPoll(int nThreadId) {
     return WaitUntil([&] {
-        const long nCall = testsupport::BlockedSystemCall(nThreadId);
-        return nCall == testsupport::kThreadStateUnknown || testsupport::IsPollCall(nCall);
+        const long nCall = BlockedSystemCall(nThreadId);
+        return nCall == kThreadStateUnknown || IsPollCall(nCall);
     });
 }
 
@@ -104,6 +99,17 @@ RawConnection RawConnection::ConnectTo(int nPort) {
 
 void RawConnection::Send(const std::string& bytes) {
     ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+bool RawConnection::ReceiveExactly(unsigned char* pBytes, std::size_t nCount) {
+    for (std::size_t nGot = 0; nGot < nCount;) {
+        const ssize_t n = ::recv(m_fd, pBytes + nGot, nCount - nGot, 0);
+        if (n <= 0) {
+            return false;
+        }
+        nGot += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds deadline) {
@@ -193,4 +199,4 @@ Socat::~Socat() {
     }
 }
 
-}  // namespace tcpiptest
+}  // namespace testsupport
