@@ -24,16 +24,4 @@ DWORD CHeaderEchoDriver::FormatTxMessage(CCombuf* pPacket, CPollListItem* pItem,
     return 0;
 }
 
-CByteArray Bytes(const std::string& text) {
-    CByteArray bytes;
-    for (char c : text) {
-        bytes.Add(static_cast<BYTE>(c));
-    }
-    return bytes;
-}
-
-std::string Text(const CByteArray& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
 }  // namespace testsupport

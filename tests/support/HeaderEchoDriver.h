@@ -7,9 +7,8 @@
 // CVirtualArcnetSegment::EchoHeader(5, ...) answers the request.
 #pragma once
 
-#include <string>
-
 #include "kelvara/Kelvara.h"
+#include "support/BufferText.h"
 
 namespace testsupport {
 
@@ -27,8 +26,5 @@ protected:
     // Runs on the poll thread, with the mutex of the list it walks held.
     virtual void OnRequest(BYTE /*byType*/, const CPollListItem& /*item*/) {}
 };
-
-CByteArray Bytes(const std::string& text);
-std::string Text(const CByteArray& bytes);
 
 }  // namespace testsupport

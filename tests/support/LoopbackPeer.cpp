@@ -1,21 +1,15 @@
 #include "support/LoopbackPeer.h"
 
-#include "support/ThreadState.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 
-extern char** environ;
+#include "support/ThreadState.h"
 
 namespace testsupport {
 
@@ -37,17 +31,12 @@ bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
 }  // namespace
 
 int FreePort() {
-    RawListener probe(0);
-    return probe.Port();
+    return RawListener(0).Port();
 }
 
 int CountOpenDescriptors() {
-    int nCount = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++nCount;
-    }
-    return nCount;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
@@ -71,21 +60,12 @@ bool SleepsInPoll(int nThreadId) {
     });
 }
 
-RawConnection::RawConnection(RawConnection&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
-}
-
 RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
     if (this != &other) {
         Close();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
+        m_fd = other.Release();
     }
     return *this;
-}
-
-RawConnection::~RawConnection() {
-    Close();
 }
 
 RawConnection RawConnection::ConnectTo(int nPort) {
@@ -137,8 +117,7 @@ bool RawConnection::SeesClose(std::chrono::milliseconds deadline) {
 
 void RawConnection::Close() {
     if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+        ::close(Release());
     }
 }
 
@@ -170,33 +149,6 @@ RawConnection RawListener::Accept(std::chrono::milliseconds deadline) {
         return RawConnection();
     }
     return RawConnection(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
-}
-
-Socat::Socat(const std::vector<std::string>& args) {
-    std::vector<std::string> words{"socat"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "socat", nullptr, &attributes, argv.data(), environ) == 0) {
-        m_pid = pid;
-    }
-    posix_spawnattr_destroy(&attributes);
-}
-
-Socat::~Socat() {
-    if (m_pid > 0) {
-        // The group holds socat and the children it forked for connections.
-        ::kill(-m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
 }
 
 }  // namespace testsupport

@@ -1,14 +1,14 @@
 // Peers for the TCP/IP port's tests and benchmarks, on 127.0.0.1: raw
-// sockets, socat, a protocol that records its notifications, and a port
-// whose socket the tests can see.
+// blocking sockets, a protocol that records its notifications, and a port
+// whose socket the tests can see. (socat runs through PeerProcess.h.)
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <string>
-#include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/BufferText.h"
 #include "support/Wait.h"
 
 namespace testsupport {
@@ -35,9 +35,9 @@ class RawConnection {
 public:
     RawConnection() = default;
     explicit RawConnection(int fd) : m_fd(fd) {}
-    RawConnection(RawConnection&& other) noexcept;
+    RawConnection(RawConnection&& other) noexcept : m_fd(other.Release()) {}
     RawConnection& operator=(RawConnection&& other) noexcept;
-    ~RawConnection();
+    ~RawConnection() { Close(); }
     // Connects to the port; invalid when refused.
     static RawConnection ConnectTo(int nPort);
 
@@ -76,18 +76,6 @@ private:
     int m_nPort = 0;
 };
 
-// socat started with the given arguments in a process group of its own,
-// which the destructor ends.
-class Socat {
-public:
-    explicit Socat(const std::vector<std::string>& args);
-    ~Socat();
-    bool Started() const { return m_pid > 0; }
-
-private:
-    int m_pid = -1;
-};
-
 class TestProtocol : public CProtocol {
 public:
     explicit TestProtocol(ProtocolStyle eStyle, const char* pszAddress = "127.0.0.1")
@@ -107,24 +95,11 @@ class ProbedPort : public CTCPIPPort {
 public:
     using CTCPIPPort::CTCPIPPort;
     TCPIPSocket Socket() const { return m_Socket.load(); }
-    // What the listening thread does first when it accepts a master.
-    void PutSocket(TCPIPSocket hSocket) { m_Socket.store(hSocket); }
     BOOL ConnectPending() const { return m_bConnectPending; }
     void DropListeningThread() {
         delete m_pListenThread;
         m_pListenThread = nullptr;
     }
 };
-
-inline CCombuf Bytes(const std::string& text) {
-    CCombuf buffer;
-    buffer = text.c_str();
-    return buffer;
-}
-
-inline std::string Text(const CCombuf& buffer, int nCount) {
-    return std::string(reinterpret_cast<const char*>(buffer.GetData()),
-                       static_cast<std::size_t>(nCount));
-}
 
 }  // namespace testsupport

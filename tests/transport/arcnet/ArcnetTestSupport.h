@@ -1,16 +1,15 @@
-// Shared pieces of the ARCNET tests: a driver whose hooks the tests watch
-// and can hold, and a rig of virtual segment, driver, records and port.
+// The ARCNET tests' harness: a virtual segment with the card installed, a
+// driver whose requests the tests watch and can hold, the driver's records
+// and a port on the segment.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
@@ -21,14 +20,15 @@
 namespace arcnet_test {
 
 using namespace std::chrono_literals;
+using namespace testsupport;
+using CFaults = CVirtualArcnetSegment::CFaults;
 
-using testsupport::WaitUntil;
-
-using testsupport::Bytes;
-using testsupport::Text;
+constexpr BYTE kPortNode = 5;
+constexpr BYTE kStation = 9;
+constexpr BYTE kSilentNode = 50;
 
 // Records every request it builds, and can hold the poll thread there.
-class CTestNetDriver : public testsupport::CHeaderEchoDriver {
+class CTestNetDriver : public CHeaderEchoDriver {
 public:
     struct CCall {
         BYTE byType;
@@ -59,6 +59,15 @@ public:
         }
         return n;
     }
+    // The item's error when its first request was built; -1 if none was.
+    long ErrorBeforeFirstRequest(DWORD dwBlockId) const {
+        for (const CCall& call : Calls()) {
+            if (call.dwBlockId == dwBlockId) {
+                return call.dwErrorBefore;
+            }
+        }
+        return -1;
+    }
 
 protected:
     void OnRequest(BYTE byType, const CPollListItem& item) override {
@@ -81,7 +90,6 @@ private:
     BYTE m_byHeldAt = 0;
 };
 
-// A segment with the card's device installed, and a port on it.
 struct CArcnetRig {
     CArcnetRig() { segment.Install(); }
     ~CArcnetRig() {
@@ -91,13 +99,26 @@ struct CArcnetRig {
         }
     }
 
-    CNetPort& MakePort(int nNodeId = 5, CNetworkProtocol* pDriver = nullptr,
+    CNetPort& MakePort(int nNodeId = kPortNode, CNetworkProtocol* pDriver = nullptr,
                        const CTimeoutOnlyProperties* pTimeout = nullptr) {
         port = std::make_unique<CNetPort>(&poll, pTimeout, &stats, nNodeId,
                                           pDriver != nullptr ? pDriver : &driver);
         return *port;
     }
-    // A copy of a poll item, taken under the poll-list mutex.
+    // An open port whose poll thread is held in its first poll, so that
+    // the packet list is the test's alone.
+    CNetPort& OpenHeld(int nNodeId = kPortNode) {
+        poll.AddItem(1, kStation);
+        driver.HoldAt(NETMSG_POLL_REQUEST);
+        EXPECT_EQ(MakePort(nNodeId).Open(), 0u);
+        EXPECT_TRUE(driver.WaitHeld(NETMSG_POLL_REQUEST));
+        return *port;
+    }
+    bool WaitForPolls(DWORD dwBlockId, int nCount) {
+        return WaitUntil(
+            [&] { return driver.CountCalls(NETMSG_POLL_REQUEST, dwBlockId) >= nCount; });
+    }
+    // Copies of a poll or write item, taken under the list's mutex.
     CPollListItem Item(int nIndex) {
         CNetPort::CListLock lock(port->GetPollListMutex());
         return *poll.m_PollList.GetAt(nIndex);
@@ -112,13 +133,13 @@ struct CArcnetRig {
         CNetPort::CListLock lock(port->GetWriteListMutex());
         port->m_WriteList.Add(pItem);
     }
-    CVirtualArcnetSegment::CCardState Card(int nIndex = 0) const {
+    CVirtualArcnetSegment::CCardState Card() const {
         CVirtualArcnetSegment::CCardState state;
-        EXPECT_TRUE(segment.GetCardState(nIndex, &state));
+        EXPECT_TRUE(segment.GetCardState(0, &state));
         return state;
     }
-    void SetFaults(void (*pSet)(CVirtualArcnetSegment::CFaults&)) {
-        CVirtualArcnetSegment::CFaults faults = segment.GetFaults();
+    void SetFaults(void (*pSet)(CFaults&)) {
+        CFaults faults = segment.GetFaults();
         pSet(faults);
         segment.SetFaults(faults);
     }
