@@ -181,6 +181,7 @@ TEST_P(TCPIPPort, ConnectionsComingAndGoingLeaveNoDescriptorBehind) {
         ASSERT_EQ(m_port->Read(&m_reply, 1, &m_stats), 1400u);
         if (IsMaster()) {
             peer = NextPeer();
+            ASSERT_TRUE(peer.IsValid()) << "a master connects again at once";
             m_port->Close();
         } else {
             ASSERT_EQ(m_port->StopListen(), 0u);
