@@ -14,10 +14,8 @@
 #include <string>
 
 // The replacement pair below is malloc/free on both sides; GCC cannot see
-// that once it inlines them into the standard containers.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
+// that once it inlines them into the standard containers (so CMake turns its
+// mismatched-new-delete warning off for this program).
 
 namespace {
 std::atomic<long> g_allocations{0};

@@ -21,6 +21,8 @@
 #include <mutex>
 #include <thread>
 
+#include "support/HeaderEchoDriver.h"
+
 namespace {
 
 constexpr int kPortNode = 1;
@@ -30,37 +32,9 @@ int StationOf(int nItem) {
     return kFirstStation + nItem;
 }
 
-// Requests: message type and block id (little-endian); replies the same
-// five bytes, then the data. Counts passes by the first item's poll.
-class CBenchDriver : public CNetworkProtocol {
+// Counts passes by the first item's poll.
+class CBenchDriver : public testsupport::CHeaderEchoDriver {
 public:
-    DWORD GetBlockIdFromPacket(const CCombuf* pPacket) override {
-        if (pPacket->GetSize() < 5) {
-            return 0xFFFFFFFFu;
-        }
-        const BYTE* p = pPacket->GetData() + 1;
-        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24;
-    }
-    DWORD GetDataOffsetInPacket() override { return 5; }
-    DWORD FormatTxMessage(CCombuf* pPacket, CPollListItem* pItem, BYTE byType) override {
-        pPacket->SetSize(5);
-        BYTE* p = pPacket->GetData();
-        p[0] = byType;
-        for (int i = 0; i < 4; ++i) {
-            p[1 + i] = static_cast<BYTE>(pItem->m_dwBlockId >> (8 * i));
-        }
-        if (pItem->m_dwBlockId == 0 && byType == NETMSG_POLL_REQUEST) {
-            std::lock_guard<std::mutex> guard(m_lock);
-            ++m_nPasses;
-            m_passStarted.notify_all();
-        }
-        return 0;
-    }
-
-    long Passes() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_nPasses;
-    }
     // Waits until pass nPass has started; false after a generous deadline.
     bool WaitForPass(long nPass) {
         std::unique_lock<std::mutex> lock(m_lock);
@@ -68,19 +42,20 @@ public:
                                       [&] { return m_nPasses >= nPass; });
     }
 
+protected:
+    void OnRequest(BYTE byType, const CPollListItem& item) override {
+        if (item.m_dwBlockId == 0 && byType == NETMSG_POLL_REQUEST) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            ++m_nPasses;
+            m_passStarted.notify_all();
+        }
+    }
+
 private:
     std::mutex m_lock;
     std::condition_variable m_passStarted;
     long m_nPasses = 0;
 };
-
-CByteArray ReplyData() {
-    CByteArray data;
-    for (BYTE b : {0x12, 0x34, 0x56, 0x78}) {
-        data.Add(b);
-    }
-    return data;
-}
 
 bool AllItemsAnswered(CNetPort& port, const CPollProperties& poll) {
     CNetPort::CListLock lock(port.GetPollListMutex());
@@ -101,8 +76,10 @@ void BM_PollPass(benchmark::State& state) {
     CPollProperties poll;
     CCommsStats stats;
     for (int i = 0; i < nItems; ++i) {
-        segment.AddStation(static_cast<BYTE>(StationOf(i)),
-                           CVirtualArcnetSegment::EchoHeader(5, ReplyData()));
+        segment.AddStation(
+            static_cast<BYTE>(StationOf(i)),
+            CVirtualArcnetSegment::EchoHeader(CBenchDriver::kHeaderLength,
+                                              testsupport::Bytes("\x12\x34\x56\x78")));
         poll.AddItem(static_cast<DWORD>(i), static_cast<BYTE>(StationOf(i)));
     }
     CNetPort port(&poll, driver.GetTimeoutProperties(), &stats, kPortNode, &driver);

@@ -2,12 +2,12 @@
 // every entry point, and a host must still refuse it.
 #include <kelvara/Kelvara.h>
 
-extern "C" __attribute__((visibility("default"))) CProtocol* KelvaraCreateDriver() {
+extern "C" KELVARA_PLUGIN_EXPORT CProtocol* KelvaraCreateDriver() {
     return new CProtocol;
 }
-extern "C" __attribute__((visibility("default"))) DWORD KelvaraDriverInterfaceVersion() {
+extern "C" KELVARA_PLUGIN_EXPORT DWORD KelvaraDriverInterfaceVersion() {
     return KELVARA_DRIVER_INTERFACE_VERSION + 1;
 }
-extern "C" __attribute__((visibility("default"))) const char* KelvaraDriverName() {
+extern "C" KELVARA_PLUGIN_EXPORT const char* KelvaraDriverName() {
     return "Driver of another interface";
 }

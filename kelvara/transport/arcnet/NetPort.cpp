@@ -53,6 +53,18 @@ void Pause(int nMilliseconds) {
     platform::SleepFor(static_cast<std::uint32_t>(nMilliseconds));
 }
 
+// The oldest packet waiting in the driver; a request that fails reads as
+// "nothing waiting".
+arcnet::ReceiveRecord FetchRecord(DWORD hDriver) {
+    arcnet::ReceiveBuffer buffer{};
+    std::uint32_t nReturned = 0;
+    if (!platform::DeviceIoControl(hDriver, arcnet::kReceivePacket, nullptr, 0, buffer.data(),
+                                   static_cast<std::uint32_t>(buffer.size()), &nReturned)) {
+        return arcnet::ReceiveRecord{};
+    }
+    return arcnet::ReceiveRecord::Decode(buffer);
+}
+
 }  // namespace
 
 CNetPort::CListLock::CListLock(CQZMutex* pMutex)
@@ -203,6 +215,33 @@ DWORD CNetPort::Read(CCombuf* pBuffer) {
     *pBuffer = std::move(*pPacket);
     delete pPacket;
     return SE_NO_ERROR;
+}
+
+// ---- For the receive thread ----------------------------------------------
+
+DWORD CNetPort::WaitForPacketsOrClose() {
+    const platform::Handle handles[2] = {m_hRxEvent.load(), m_hCloseEvent.load()};
+    return platform::WaitForObjects(handles, 2, platform::kWaitInfinite);
+}
+
+arcnet::ReceiveRecord CNetPort::FetchReceiveRecord() {
+    return FetchRecord(m_hDriver);
+}
+
+void CNetPort::ResetReceiveEvent() {
+    platform::ResetEvent(m_hRxEvent);
+}
+
+void CNetPort::QueuePacket(CCombuf* pPacket, BYTE bySource) {
+    {
+        CListLock lock(m_pPacketListMutex);
+        if (lock.IsLocked() && m_PacketList.GetCount() < NETPORT_MAX_QUEUED_PACKETS) {
+            m_PacketList.AddTail(pPacket);
+            m_nLastSourceNode.store(bySource, std::memory_order_relaxed);
+            return;
+        }
+    }
+    delete pPacket;
 }
 
 // ---- Write ---------------------------------------------------------------

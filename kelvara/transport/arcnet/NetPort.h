@@ -32,6 +32,9 @@ class CPollThread;
 class CProtocol;
 class CReceiveThread;
 class CTimeoutOnlyProperties;
+namespace kelvara::platform::arcnet {
+struct ReceiveRecord;
+}
 
 // What the port's handle members hold when they hold nothing.
 constexpr DWORD NETPORT_NO_HANDLE = 0xFFFFFFFFu;
@@ -46,9 +49,6 @@ constexpr int NETPORT_MAX_QUEUED_PACKETS = 100;
 constexpr int NETPORT_MAX_PACKET = 508;
 
 class KELVARA_API CNetPort : public CComObject {
-    friend class CPollThread;
-    friend class CReceiveThread;
-
 public:
     // Holds one of the port's list mutexes for a scope.
     class CListLock {
@@ -114,6 +114,28 @@ public:
     // The threads of an open port; null while closed.
     CPollThread* GetPollThread() const { return m_pPollThread; }
     CReceiveThread* GetReceiveThread() const { return m_pReceiveThread; }
+    // The driver's record whose poll list the poll thread walks (edit the
+    // list under GetPollListMutex()).
+    const CPollProperties* GetPollProperties() const { return m_pPollProperties; }
+
+    // What the receive thread does to the port, in the order it does it.
+    // A driver has no need of these.
+    //
+    // Waits without a time limit for the card's receive event ("VexRx") or
+    // the close event ("VexClose"): kWaitObject0 for the receive event,
+    // kWaitObject0 + 1 for the close event, kWaitFailed once Close has
+    // released them.
+    DWORD WaitForPacketsOrClose();
+    // The oldest packet waiting in the card's driver; a request that fails
+    // (a closed device among them) reads as "nothing waiting".
+    kelvara::platform::arcnet::ReceiveRecord FetchReceiveRecord();
+    // The driver sets the receive event again for each packet it holds
+    // back: once the last one has been fetched the event is reset.
+    void ResetReceiveEvent();
+    // Appends a received packet to the packet list while it holds fewer
+    // than 100, and notes bySource as the last source node. The port takes
+    // pPacket either way: a packet that finds the list full is destroyed.
+    void QueuePacket(CCombuf* pPacket, BYTE bySource);
 
 protected:
     // Read by the worker threads while Close replaces them, hence atomic.

@@ -77,7 +77,7 @@ void CPollThread::TakeReplies() {
         if (!lock.IsLocked()) {
             continue;
         }
-        const CPollProperties* pPoll = m_pPort->m_pPollProperties;
+        const CPollProperties* pPoll = m_pPort->GetPollProperties();
         for (int i = 0; i < PollCount(pPoll); ++i) {
             CPollListItem* pItem = pPoll->m_PollList.GetAt(i);
             if (pItem == nullptr || pItem->m_dwBlockId != BlockIdOf(m_RxBuffer)) {
@@ -100,7 +100,7 @@ void CPollThread::MarkOverdueReplies() {
         return;
     }
     const ULONGLONG ullTimeout = static_cast<ULONGLONG>(m_dwTimeout) * kFileTimePerMs;
-    const CPollProperties* pPoll = m_pPort->m_pPollProperties;
+    const CPollProperties* pPoll = m_pPort->GetPollProperties();
     for (int i = 0; i < PollCount(pPoll); ++i) {
         CPollListItem* pItem = pPoll->m_PollList.GetAt(i);
         if (pItem == nullptr) {
@@ -120,7 +120,7 @@ void CPollThread::SendPolls() {
     if (!lock.IsLocked()) {
         return;
     }
-    const CPollProperties* pPoll = m_pPort->m_pPollProperties;
+    const CPollProperties* pPoll = m_pPort->GetPollProperties();
     for (int i = 0; i < PollCount(pPoll); ++i) {
         CPollListItem* pItem = pPoll->m_PollList.GetAt(i);
         if (pItem == nullptr) {
@@ -137,7 +137,7 @@ void CPollThread::SendPolls() {
 }
 
 void CPollThread::SendWrites() {
-    CNetPort::CListLock lock(m_pPort->m_pWriteListMutex);
+    CNetPort::CListLock lock(m_pPort->GetWriteListMutex());
     if (!lock.IsLocked()) {
         return;
     }
@@ -157,7 +157,7 @@ void CPollThread::SendWrites() {
 
 void CPollThread::AddPollTime(ULONGLONG ullPassStart) {
     CNetPort::CListLock lock(m_pPollListMutex);
-    const CPollProperties* pPoll = m_pPort->m_pPollProperties;
+    const CPollProperties* pPoll = m_pPort->GetPollProperties();
     if (!lock.IsLocked() || PollCount(pPoll) == 0 || pPoll->m_PollList.GetAt(0) == nullptr) {
         return;
     }
@@ -184,5 +184,5 @@ void CPollThread::FormatRequest(CPollListItem* pItem, BYTE byMessageType) {
 }
 
 DWORD CPollThread::Transmit(const CPollListItem* pItem) {
-    return m_pPort->Write(pItem->m_byNode, &m_TxBuffer, m_pPort->m_pStats, 0);
+    return m_pPort->Write(pItem->m_byNode, &m_TxBuffer, m_pPort->GetStats(), 0);
 }

@@ -4,7 +4,6 @@
 
 #include "kelvara/buffer/Combuf.h"
 #include "kelvara/platform/ArcnetDriver.h"
-#include "kelvara/platform/DeviceIo.h"
 #include "kelvara/platform/Event.h"
 #include "kelvara/protocol/CommsStats.h"
 #include "kelvara/transport/arcnet/NetPort.h"
@@ -17,18 +16,6 @@ IMPLEMENT_DYNCREATE(CReceiveThread, CWinThreadPlus)
 namespace {
 
 constexpr DWORD kReceiveEventFired = platform::kWaitObject0;
-
-// The oldest packet waiting in the driver; a request that fails reads as
-// "nothing waiting".
-arcnet::ReceiveRecord FetchRecord(DWORD hDriver) {
-    arcnet::ReceiveBuffer buffer{};
-    std::uint32_t nReturned = 0;
-    if (!platform::DeviceIoControl(hDriver, arcnet::kReceivePacket, nullptr, 0, buffer.data(),
-                                   static_cast<std::uint32_t>(buffer.size()), &nReturned)) {
-        return arcnet::ReceiveRecord{};
-    }
-    return arcnet::ReceiveRecord::Decode(buffer);
-}
 
 }  // namespace
 
@@ -47,7 +34,7 @@ int CReceiveThread::Run() {
             ThreadSleep(1);
             continue;
         }
-        const DWORD dwWait = WaitForPacketsOrClose();
+        const DWORD dwWait = m_pPort->WaitForPacketsOrClose();
         if (dwWait == kReceiveEventFired) {
             TakeWaitingPackets();
         }
@@ -64,46 +51,31 @@ int CReceiveThread::Run() {
     return 0;
 }
 
-DWORD CReceiveThread::WaitForPacketsOrClose() {
-    const platform::Handle handles[2] = {m_pPort->m_hRxEvent.load(), m_pPort->m_hCloseEvent.load()};
-    return platform::WaitForObjects(handles, 2, platform::kWaitInfinite);
-}
-
 void CReceiveThread::TakeWaitingPackets() {
-    const DWORD hDriver = m_pPort->m_hDriver;
-    arcnet::ReceiveRecord record = FetchRecord(hDriver);
+    arcnet::ReceiveRecord record = m_pPort->FetchReceiveRecord();
     if (record.dwWaiting < 2) {
-        platform::ResetEvent(m_pPort->m_hRxEvent);
+        m_pPort->ResetReceiveEvent();
     }
     while (record.dwWaiting != 0) {
         // A length beyond the record's data area is the driver's mistake;
         // only the bytes that exist are taken.
         const DWORD dwLength = std::min<DWORD>(record.dwLength, arcnet::kMaxDataLength);
-        if (m_pPort->m_pStats != nullptr) {
-            m_pPort->m_pStats->AddBytesIn(dwLength);
+        if (CCommsStats* pStats = m_pPort->GetStats(); pStats != nullptr) {
+            pStats->AddBytesIn(dwLength);
         }
         QueuePacket(record.dwSource, record.dwDestination, record.data.data(), dwLength);
-        record = FetchRecord(hDriver);
+        record = m_pPort->FetchReceiveRecord();
     }
 }
 
 void CReceiveThread::QueuePacket(DWORD dwSource, DWORD dwDestination, const BYTE* pData,
                                  DWORD dwLength) {
-    const int nNodeId = m_pPort->m_nNodeId;
+    const int nNodeId = m_pPort->GetNodeId();
     if (nNodeId != 0 && dwDestination != static_cast<BYTE>(nNodeId)) {
         return;
     }
     auto* pPacket = new CCombuf;
     pPacket->SetSize(static_cast<int>(dwLength));
     std::copy(pData, pData + dwLength, pPacket->GetData());
-    {
-        CNetPort::CListLock lock(m_pPort->m_pPacketListMutex);
-        if (lock.IsLocked() && m_pPort->m_PacketList.GetCount() < NETPORT_MAX_QUEUED_PACKETS) {
-            m_pPort->m_PacketList.AddTail(pPacket);
-            m_pPort->m_nLastSourceNode.store(static_cast<BYTE>(dwSource),
-                                             std::memory_order_relaxed);
-            return;
-        }
-    }
-    delete pPacket;
+    m_pPort->QueuePacket(pPacket, static_cast<BYTE>(dwSource));
 }

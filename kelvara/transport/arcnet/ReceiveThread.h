@@ -32,7 +32,6 @@ protected:
     CNetPort* m_pPort = nullptr;
 
 private:
-    DWORD WaitForPacketsOrClose();
     void TakeWaitingPackets();
     void QueuePacket(DWORD dwSource, DWORD dwDestination, const BYTE* pData, DWORD dwLength);
 };

@@ -127,8 +127,7 @@ int CSlaveListenThread::ListenForMsg() {
     // 4. Hand it over; the port becomes connected and tells its protocol.
     //    A port that still holds a socket keeps it: the accepted one
     //    would replace it unclosed.
-    TCPIPSocket hNone = TCPIP_INVALID_SOCKET;
-    if (!pPort->m_Socket.compare_exchange_strong(hNone, hAccepted)) {
+    if (!pPort->TakeAcceptedSocket(hAccepted)) {
         platform::CloseSocket(hAccepted);
         return -1;
     }

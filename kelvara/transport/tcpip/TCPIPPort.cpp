@@ -255,6 +255,11 @@ DWORD CTCPIPPort::Clear() {
     return SE_NO_ERROR;
 }
 
+BOOL CTCPIPPort::TakeAcceptedSocket(TCPIPSocket hAccepted) {
+    TCPIPSocket hNone = TCPIP_INVALID_SOCKET;
+    return m_Socket.compare_exchange_strong(hNone, hAccepted) ? 1 : 0;
+}
+
 void CTCPIPPort::OnConnect() {
     {
         std::lock_guard<std::mutex> guard(m_connectionLock);

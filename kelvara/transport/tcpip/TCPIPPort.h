@@ -39,8 +39,6 @@ using TCPIPSocket = kelvara::platform::SocketHandle;
 constexpr TCPIPSocket TCPIP_INVALID_SOCKET = kelvara::platform::kInvalidSocket;
 
 class KELVARA_API CTCPIPPort : public CComObject {
-    friend class CSlaveListenThread;
-
 public:
     // Port number 0; the properties and the protocol are not owned. Creates
     // the listening thread object, which runs only after StartListen.
@@ -79,6 +77,11 @@ public:
     // (the port is then connected). A master without a pending connect
     // starts one.
     int TestConnection();
+    // The listening thread's hand-over, first step: the socket of a master
+    // it accepted becomes the port's. FALSE, and nothing changes, while the
+    // port still holds a socket (the caller then closes hAccepted). The
+    // port is not connected yet: OnConnect follows.
+    BOOL TakeAcceptedSocket(TCPIPSocket hAccepted);
     // A master was accepted by the listening thread, which has put its
     // socket in the port: the port is connected and tells its protocol.
     // When the socket has gone meanwhile (Close ran on the driver's thread

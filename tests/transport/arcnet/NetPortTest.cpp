@@ -1,5 +1,5 @@
 // CNetPort on the virtual segment: opening and closing the card, direct
-// reads and writes, and what the driver is told.
+// reads and writes, and what the card's driver is told.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -9,50 +9,57 @@
 namespace {
 
 using namespace arcnet_test;
-using CFaults = CVirtualArcnetSegment::CFaults;
 
-constexpr BYTE kStation = 9;
-
-TEST(NetPortOpen, WithoutTheCardFailsWith1108AndEveryRequestFailsSafely) {
-    CPollProperties poll;
-    CCommsStats stats;
-    CNetPort port(&poll, nullptr, &stats, 5, nullptr);
-    EXPECT_EQ(port.Open(), 1108u);
+// What a port without the card (never opened, failed or closed) answers.
+void ExpectRequestsFailSafely(CNetPort& port, CCommsStats& stats) {
+    const DWORD dwOutBefore = stats.GetTotalBytesOut();
+    CCombuf buffer = Bytes("abc");
     EXPECT_FALSE(port.IsConnected());
-    CCombuf buffer;
-    buffer = "abc";
     EXPECT_EQ(port.Read(&buffer), 1107u);
-    EXPECT_EQ(port.Write(1, &buffer, &stats, 1), 1200u);
-    EXPECT_EQ(stats.GetTotalBytesOut(), 0u);
+    EXPECT_EQ(port.Write(kStation, &buffer, &stats, 1), 1200u);
+    EXPECT_EQ(stats.GetTotalBytesOut(), dwOutBefore);
     EXPECT_EQ(port.Clear(), 1107u);
-    EXPECT_EQ(port.Init(), 0u);
-    EXPECT_EQ(port.Hangup(), 0u);
     EXPECT_EQ(port.Close(), 0u);
+    EXPECT_EQ(port.GetPollThread(), nullptr);
+    EXPECT_EQ(port.GetReceiveThread(), nullptr);
 }
 
-TEST(NetPortOpen, ConfiguresTheCardWithTheNodeIdAndRegistersBothEvents) {
-    CArcnetRig rig;
-    ASSERT_EQ(rig.MakePort(5).Open(), 0u);
-    EXPECT_TRUE(rig.port->IsConnected());
-    EXPECT_EQ(rig.port->Clear(), 0u);
-    auto card = rig.Card();
-    EXPECT_EQ(Text(card.configuration), std::string("\0\0\0\0\0\x18\x05\0\x01\0\0\x01", 12));
-    EXPECT_EQ(card.byNodeId, 5);
-    EXPECT_TRUE(card.bTxEventRegistered);
-    EXPECT_TRUE(card.bRxEventRegistered);
-    EXPECT_EQ(rig.port->GetPollThread()->GetTimeout(), 1000u);
-
-    CArcnetRig noNode;
+TEST(NetPortOpen, ConfiguresTheCardAndRegistersBothEvents) {
     CTimeoutOnlyProperties timeout;
     timeout.m_dwTimeout = 250;
-    ASSERT_EQ(noNode.MakePort(0, nullptr, &timeout).Open(), 0u);
-    card = noNode.Card();
-    EXPECT_EQ(Text(card.configuration), std::string("\0\0\0\0\0\x18\0\0\0\0\0\x01", 12));
-    EXPECT_EQ(card.byNodeId, CVirtualArcnetSegment::kDefaultSwitchNodeId);
-    EXPECT_EQ(noNode.port->GetPollThread()->GetTimeout(), 250u);
+    const struct {
+        int nNodeId;
+        const CTimeoutOnlyProperties* pTimeout;
+        std::string configuration;
+        BYTE byCardNode;
+        DWORD dwPollTimeout;
+    } cases[] = {
+        {5, nullptr, std::string("\0\0\0\0\0\x18\x05\0\x01\0\0\x01", 12), 5, 1000},
+        {0, &timeout, std::string("\0\0\0\0\0\x18\0\0\0\0\0\x01", 12),
+         CVirtualArcnetSegment::kDefaultSwitchNodeId, 250},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nNodeId);
+        CArcnetRig rig;
+        ASSERT_EQ(rig.MakePort(c.nNodeId, nullptr, c.pTimeout).Open(), 0u);
+        EXPECT_TRUE(rig.port->IsConnected());
+        EXPECT_EQ(rig.port->Clear(), 0u);
+        const auto card = rig.Card();
+        EXPECT_EQ(Text(card.configuration), c.configuration);
+        EXPECT_EQ(card.byNodeId, c.byCardNode);
+        EXPECT_TRUE(card.bTxEventRegistered && card.bRxEventRegistered);
+        EXPECT_EQ(rig.port->GetPollThread()->GetTimeout(), c.dwPollTimeout);
+    }
 }
 
 TEST(NetPortOpen, FailuresGiveTheirCodesAndALaterOpenStartsAfresh) {
+    {
+        CPollProperties poll;
+        CCommsStats stats;
+        CNetPort port(&poll, nullptr, &stats, kPortNode, nullptr);
+        EXPECT_EQ(port.Open(), 1108u) << "no card at all";
+        ExpectRequestsFailSafely(port, stats);
+    }
     const struct {
         void (*set)(CFaults&);
         DWORD dwCode;
@@ -79,6 +86,7 @@ TEST(NetPortOpen, FailuresGiveTheirCodesAndALaterOpenStartsAfresh) {
 
 TEST(NetPortOpen, OpenTwiceChangesNothingAndOpenCloseRepeats) {
     CArcnetRig rig;
+    ASSERT_TRUE(rig.segment.AddStation(kStation));
     CNetPort& port = rig.MakePort();
     ASSERT_EQ(port.Open(), 0u);
     CPollThread* pPollThread = port.GetPollThread();
@@ -87,150 +95,88 @@ TEST(NetPortOpen, OpenTwiceChangesNothingAndOpenCloseRepeats) {
     EXPECT_EQ(rig.segment.GetCardCount(), 1);
 
     EXPECT_EQ(port.Close(), 0u);
-    EXPECT_FALSE(port.IsConnected());
-    EXPECT_EQ(port.GetPollThread(), nullptr);
     EXPECT_EQ(rig.segment.GetCardCount(), 0);
-    EXPECT_EQ(port.Close(), 0u);
+    ExpectRequestsFailSafely(port, rig.stats);
 
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
     ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "again";
+    CCombuf buffer = Bytes("again");
     EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 0u);
     EXPECT_EQ(rig.segment.GetStationPacketCount(kStation), 1u);
 }
 
-TEST(NetPortWrite, DeliversTheBufferAndCountsItsBytes) {
-    CArcnetRig rig;
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
-    CNetPort& port = rig.MakePort(5);
-    ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "abc";
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 0u);
-    buffer.SetSize(0);
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 0u);
-    // Without an acknowledgement wait the transmit event is enough.
-    buffer = "x";
-    EXPECT_EQ(port.Write(77, &buffer, &rig.stats, 0), 0u);
-
-    const auto packets = rig.segment.GetStationPackets(kStation);
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].bySource, 5);
-    EXPECT_EQ(packets[0].byDestination, kStation);
-    EXPECT_EQ(Text(packets[0].data), "abc");
-    EXPECT_EQ(packets[1].data.GetSize(), 0);
-    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 4u);
-    EXPECT_EQ(rig.Card().dwCancels, 0u);
-}
-
-TEST(NetPortWrite, WithoutTheAcknowledgementWaitANodeNobodyAnswersStillSucceeds) {
-    CArcnetRig rig;  // no station 77 on the segment
-    CNetPort& port = rig.MakePort();
-    ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "lost";
-    EXPECT_EQ(port.Write(77, &buffer, &rig.stats, 0), 0u);
-    auto card = rig.Card();
-    EXPECT_EQ(card.dwTransmissions, 1u);
-    EXPECT_FALSE(card.bAcknowledged) << "the status block shows no acknowledgement";
-    EXPECT_EQ(card.dwStatusReads, 0u) << "and nobody asked it";
-    EXPECT_EQ(card.dwCancels, 0u);
-    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 4u);
-
-    // The same for a station that is there but does not acknowledge.
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
-    rig.SetFaults([](CFaults& f) { f.bNoAcknowledge = TRUE; });
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 0), 0u);
-    card = rig.Card();
-    EXPECT_EQ(card.dwTransmissions, 2u);
-    EXPECT_FALSE(card.bAcknowledged);
-    EXPECT_EQ(card.dwStatusReads, 0u);
-    EXPECT_EQ(card.dwCancels, 0u);
-    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 8u);
-    EXPECT_EQ(rig.segment.GetStationPacketCount(kStation), 1u);
-}
-
-TEST(NetPortWrite, AcknowledgementIsPolledFromTheStatusBlock) {
-    CArcnetRig rig;
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
-    rig.SetFaults([](CFaults& f) { f.dwStatusReadsBeforeAck = 5; });
-    CNetPort& port = rig.MakePort();
-    ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "ack";
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 0u);
-    EXPECT_EQ(rig.Card().dwStatusReads, 6u);
-    EXPECT_EQ(rig.Card().dwCancels, 0u);
-}
-
-TEST(NetPortWrite, RefusedRequestsCountNothing) {
-    CArcnetRig rig;
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
-    CNetPort& port = rig.MakePort();
-    ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "abc";
-    rig.SetFaults([](CFaults& f) { f.nBusyTransmits = 1; });
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 1204u);
-    rig.SetFaults([](CFaults& f) { f.nFailedTransmits = 1; });
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 1200u);
-    CCombuf tooLong;
-    tooLong.SetSize(NETPORT_MAX_PACKET + 1);
-    EXPECT_EQ(port.Write(kStation, &tooLong, &rig.stats, 1), 1200u);
-
-    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 0u);
-    EXPECT_EQ(rig.segment.GetStationPacketCount(kStation), 0u);
-    EXPECT_EQ(rig.Card().dwBusyRefusals, 1u);
-    EXPECT_EQ(rig.Card().dwCancels, 0u);
-    tooLong.SetSize(NETPORT_MAX_PACKET);
-    EXPECT_EQ(port.Write(kStation, &tooLong, &rig.stats, 1), 0u);
-}
-
-// The two cases that wait out the 840 ms.
-TEST(NetPortWrite, UnfinishedTransmissionsAreCancelledAndStillCounted) {
-    CArcnetRig rig;
-    ASSERT_TRUE(rig.segment.AddStation(kStation));
-    CNetPort& port = rig.MakePort();
-    ASSERT_EQ(port.Open(), 0u);
-    CCombuf buffer;
-    buffer = "abcd";
-    rig.SetFaults([](CFaults& f) { f.bNoAcknowledge = TRUE; });
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 1), 1201u);
-    EXPECT_EQ(rig.Card().dwCancels, 1u);
-    rig.SetFaults([](CFaults& f) {
-        f.bNoAcknowledge = FALSE;
-        f.nLostTransmitEvents = 1;
-    });
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 0), 2001u);
-    EXPECT_EQ(rig.Card().dwCancels, 2u);
-    EXPECT_EQ(rig.stats.GetTotalBytesOut(), 8u);
+// Status reads are checked only where they tell something (-1: not).
+TEST(NetPortWrite, ResultsCountsAndCancellations) {
+    const auto none = [](CFaults&) {};
+    const auto noAck = [](CFaults& f) { f.bNoAcknowledge = TRUE; };
+    const struct {
+        const char* name;
+        void (*fault)(CFaults&);
+        BYTE byNode;
+        int nSize;
+        int nWaitForAck;
+        DWORD dwResult;
+        DWORD dwBytesOut;
+        DWORD dwDelivered;
+        DWORD dwCancels;
+        int nStatusReads;
+    } cases[] = {
+        {"acknowledged", none, kStation, 3, 1, 0, 3, 1, 0, -1},
+        {"empty", none, kStation, 0, 1, 0, 0, 1, 0, -1},
+        {"longest", none, kStation, NETPORT_MAX_PACKET, 1, 0, NETPORT_MAX_PACKET, 1, 0, -1},
+        {"no ack wait, nobody there", none, 77, 4, 0, 0, 4, 0, 0, 0},
+        {"no ack wait, no ack", noAck, kStation, 4, 0, 0, 4, 1, 0, 0},
+        {"ack after 5 status reads", [](CFaults& f) { f.dwStatusReadsBeforeAck = 5; }, kStation, 3,
+         1, 0, 3, 1, 0, 6},
+        {"busy", [](CFaults& f) { f.nBusyTransmits = 1; }, kStation, 3, 1, 1204, 0, 0, 0, -1},
+        {"refused", [](CFaults& f) { f.nFailedTransmits = 1; }, kStation, 3, 1, 1200, 0, 0, 0, -1},
+        {"too long", none, kStation, NETPORT_MAX_PACKET + 1, 1, 1200, 0, 0, 0, -1},
+        // The two that wait out the 840 ms.
+        {"never acknowledged", noAck, kStation, 4, 1, 1201, 4, 1, 1, -1},
+        {"transmit event lost", [](CFaults& f) { f.nLostTransmitEvents = 1; }, kStation, 4, 0, 2001,
+         4, 1, 1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CArcnetRig rig;
+        ASSERT_TRUE(rig.segment.AddStation(kStation));
+        ASSERT_EQ(rig.MakePort().Open(), 0u);
+        rig.SetFaults(c.fault);
+        CCombuf buffer = Bytes(std::string(static_cast<std::size_t>(c.nSize), 'd'));
+        EXPECT_EQ(rig.port->Write(c.byNode, &buffer, &rig.stats, c.nWaitForAck), c.dwResult);
+        EXPECT_EQ(rig.stats.GetTotalBytesOut(), c.dwBytesOut);
+        const auto packets = rig.segment.GetStationPackets(kStation);
+        ASSERT_EQ(packets.size(), c.dwDelivered);
+        if (!packets.empty()) {
+            EXPECT_EQ(packets[0].bySource, kPortNode);
+            EXPECT_EQ(packets[0].byDestination, kStation);
+            EXPECT_EQ(Text(packets[0].data), Text(buffer));
+        }
+        EXPECT_EQ(rig.Card().dwCancels, c.dwCancels);
+        if (c.nStatusReads >= 0) {
+            EXPECT_EQ(rig.Card().dwStatusReads, static_cast<DWORD>(c.nStatusReads));
+        }
+    }
 }
 
 TEST(NetPortRead, TakesPacketsOldestFirstAndNeverWaits) {
     CArcnetRig rig;
-    rig.poll.AddItem(1, kStation);
-    rig.driver.HoldAt(NETMSG_POLL_REQUEST);  // keeps the poll thread off the packets
-    CNetPort& port = rig.MakePort(5);
-    ASSERT_EQ(port.Open(), 0u);
-    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
-    CCombuf buffer;
-    buffer = "stale";
+    CNetPort& port = rig.OpenHeld();
+    CCombuf buffer = Bytes("stale");
     EXPECT_EQ(port.Read(&buffer), 2001u);
     EXPECT_EQ(buffer.GetSize(), 0);
 
-    ASSERT_EQ(rig.segment.InjectPackets(5, 7, 5, Bytes("one")), 1);
-    ASSERT_EQ(rig.segment.InjectPackets(5, 8, 5, Bytes("two")), 1);
+    ASSERT_EQ(rig.segment.InjectPackets(kPortNode, 7, kPortNode, Bytes("one")), 1);
+    ASSERT_EQ(rig.segment.InjectPackets(kPortNode, 8, kPortNode, Bytes("two")), 1);
     ASSERT_TRUE(WaitUntil([&] { return rig.stats.GetTotalBytesIn() == 6; }));
     EXPECT_EQ(port.GetLastSourceNode(), 8);
-    ASSERT_EQ(port.Read(&buffer), 0u);
-    EXPECT_EQ(Text(buffer), "one");
-    ASSERT_EQ(port.Read(&buffer), 0u);
-    EXPECT_EQ(Text(buffer), "two");
+    for (const char* expected : {"one", "two"}) {
+        ASSERT_EQ(port.Read(&buffer), 0u);
+        EXPECT_EQ(Text(buffer), expected);
+    }
     EXPECT_EQ(port.Read(&buffer), 2001u);
 }
 
-TEST(NetPortClose, ReleasesTheCardAndLeavesRequestsFailingSafely) {
+TEST(NetPortClose, ReleasesTheCardWithoutWaitingOutATransmission) {
     CArcnetRig rig;
     rig.poll.AddItem(1, kStation);
     ASSERT_TRUE(rig.segment.AddStation(kStation));
@@ -239,18 +185,11 @@ TEST(NetPortClose, ReleasesTheCardAndLeavesRequestsFailingSafely) {
     rig.SetFaults([](CFaults& f) { f.nLostTransmitEvents = -1; });
     CNetPort& port = rig.MakePort();
     ASSERT_EQ(port.Open(), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return rig.driver.CountCalls(NETMSG_POLL_REQUEST, 1) > 0; }));
-    ASSERT_TRUE(rig.segment.InjectPackets(5, 7, 5, Bytes("late"), 50) == 50);
+    ASSERT_TRUE(rig.WaitForPolls(1, 1));
+    ASSERT_EQ(rig.segment.InjectPackets(kPortNode, 7, kPortNode, Bytes("late"), 50), 50);
     EXPECT_EQ(port.Close(), 0u);
-
     EXPECT_EQ(rig.segment.GetCardCount(), 0);
-    EXPECT_EQ(port.GetPollThread(), nullptr);
-    EXPECT_EQ(port.GetReceiveThread(), nullptr);
-    CCombuf buffer;
-    buffer = "abc";
-    EXPECT_EQ(port.Read(&buffer), 1107u);
-    EXPECT_EQ(port.Write(kStation, &buffer, &rig.stats, 0), 1200u);
-    EXPECT_EQ(port.Clear(), 1107u);
+    ExpectRequestsFailSafely(port, rig.stats);
 }
 
 // Close wakes the receive thread and then closes the events it waits on,
@@ -259,11 +198,7 @@ TEST(NetPortClose, ReleasesTheCardAndLeavesRequestsFailingSafely) {
 // rather than spin until then.
 TEST(NetPortClose, TheReceiveThreadEndsWhileThePollThreadStillHoldsCloseUp) {
     CArcnetRig rig;
-    rig.poll.AddItem(1, kStation);
-    rig.driver.HoldAt(NETMSG_POLL_REQUEST);
-    CNetPort& port = rig.MakePort();
-    ASSERT_EQ(port.Open(), 0u);
-    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
+    CNetPort& port = rig.OpenHeld();
     CReceiveThread* pReceiveThread = port.GetReceiveThread();
     ASSERT_TRUE(pReceiveThread->IsThreadRunning());
 
@@ -284,7 +219,7 @@ TEST(NetPortClose, DestroyingAnOpenPortStopsItsThreadsFirst) {
     CArcnetRig rig;
     rig.poll.AddItem(1, kStation);
     ASSERT_EQ(rig.MakePort().Open(), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return rig.driver.CountCalls(NETMSG_POLL_REQUEST, 1) > 0; }));
+    ASSERT_TRUE(rig.WaitForPolls(1, 1));
     rig.port.reset();
     EXPECT_EQ(rig.segment.GetCardCount(), 0);
 }
@@ -294,13 +229,12 @@ TEST(NetPortSegment, TwoPortsOnOneSegmentReachEachOther) {
     CPollProperties poll;
     CCommsStats stats;
     CNetPort b(&poll, nullptr, &stats, 6, nullptr);
-    ASSERT_EQ(a.MakePort(5).Open(), 0u);
+    ASSERT_EQ(a.MakePort().Open(), 0u);
     ASSERT_EQ(b.Open(), 0u);
-    CCombuf buffer;
-    buffer = "hi";
+    CCombuf buffer = Bytes("hi");
     EXPECT_EQ(a.port->Write(6, &buffer, &a.stats, 1), 0u);
     EXPECT_TRUE(WaitUntil([&] { return stats.GetTotalBytesIn() == 2; }));
-    EXPECT_EQ(b.GetLastSourceNode(), 5);
+    EXPECT_EQ(b.GetLastSourceNode(), kPortNode);
     b.Close();
 }
 

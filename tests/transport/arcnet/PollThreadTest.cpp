@@ -7,10 +7,6 @@
 namespace {
 
 using namespace arcnet_test;
-using CFaults = CVirtualArcnetSegment::CFaults;
-
-constexpr BYTE kStation = 9;
-constexpr BYTE kSilentNode = 50;
 
 TEST(PollCycle, EveryItemWithTheRepliesBlockIdTakesItsData) {
     CArcnetRig rig;
@@ -51,7 +47,7 @@ TEST(PollCycle, DriverWithoutHooksTakesEveryPacketForItemsWithIdZero) {
     rig.poll.AddItem(0, kStation);
     rig.poll.AddItem(4, kStation);
     CNetworkProtocol plain;
-    ASSERT_EQ(rig.MakePort(5, &plain).Open(), 0u);
+    ASSERT_EQ(rig.MakePort(kPortNode, &plain).Open(), 0u);
     ASSERT_TRUE(
         WaitUntil([&] { return rig.Item(0).m_bDataValid && rig.Item(1).m_dwError == 2001; }));
     EXPECT_EQ(Text(rig.Item(0).m_Data), "RE");
@@ -63,54 +59,37 @@ TEST(PollCycle, DriverWithoutHooksTakesEveryPacketForItemsWithIdZero) {
     EXPECT_EQ(Text(requests[0].data), std::string(253, '\0'));
 }
 
-TEST(PollCycle, NeverAnsweredItemTimesOutInThePassAfterItsFirstRequest) {
-    CArcnetRig rig;
-    rig.poll.AddItem(3, kSilentNode);
-    ASSERT_EQ(rig.MakePort().Open(), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return rig.driver.CountCalls(NETMSG_POLL_REQUEST, 3) >= 2; }));
-    const auto calls = rig.driver.Calls();
-    EXPECT_EQ(calls[0].dwErrorBefore, 0u);
-    EXPECT_EQ(calls[1].dwErrorBefore, 2001u);
-    EXPECT_EQ(FileTimeToULongLong(rig.Item(0).m_ftReceived), 0u);
-}
-
 // Items with times set beforehand are judged in the first pass, before
-// their first request goes out.
+// their first request goes out; an item never answered (both times zero)
+// in the pass after its first request.
 TEST(PollCycle, OverdueRepliesAreJudgedOnFullFileTimes) {
-    const auto add = [](CPollProperties& poll, DWORD id, ULONGLONG received, ULONGLONG sent) {
-        CPollListItem* pItem = poll.AddItem(id, kSilentNode);
-        pItem->m_ftReceived = MakeFileTime(received);
-        pItem->m_ftSent = MakeFileTime(sent);
-    };
-    const auto errorInFirstPass = [](CArcnetRig& rig, DWORD id) {
-        for (const auto& call : rig.driver.Calls()) {
-            if (call.dwBlockId == id) {
-                return call.dwErrorBefore;
-            }
-        }
-        return 0xFFFFFFFFu;
-    };
     constexpr ULONGLONG kBase = 5ull << 32;
-    CArcnetRig rig;                                // no time-out record: 1000 ms
-    add(rig.poll, 1, kBase + 0x10, (6ull << 32));  // high halves differ: 429 s apart
-    add(rig.poll, 2, kBase + 0xFFFFFFF0, (6ull << 32) + 0x10);
-    add(rig.poll, 3, kBase, kBase + 9'000'000);   // 0.9 s
-    add(rig.poll, 4, kBase, kBase + 11'000'000);  // 1.1 s
-    ASSERT_EQ(rig.MakePort().Open(), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return rig.driver.CountCalls(NETMSG_POLL_REQUEST, 4) >= 1; }));
-    EXPECT_EQ(errorInFirstPass(rig, 1), 2001u);
-    EXPECT_EQ(errorInFirstPass(rig, 2), 0u);
-    EXPECT_EQ(errorInFirstPass(rig, 3), 0u);
-    EXPECT_EQ(errorInFirstPass(rig, 4), 2001u);
-
-    // 500 s in 100 ns units does not fit 32 bits.
-    CArcnetRig slow;
-    CTimeoutOnlyProperties timeout;
-    timeout.m_dwTimeout = 500'000;
-    add(slow.poll, 5, kBase, kBase + 1'000'000'000);  // 100 s
-    ASSERT_EQ(slow.MakePort(5, nullptr, &timeout).Open(), 0u);
-    ASSERT_TRUE(WaitUntil([&] { return slow.driver.CountCalls(NETMSG_POLL_REQUEST, 5) >= 1; }));
-    EXPECT_EQ(errorInFirstPass(slow, 5), 0u);
+    const struct {
+        DWORD dwTimeout;  // 0: no time-out record, 1000 ms
+        ULONGLONG ullReceived;
+        ULONGLONG ullSent;
+        long nErrorInFirstPass;
+    } cases[] = {
+        {0, kBase + 0x10, 6ull << 32, 2001},  // high halves differ: 429 s apart
+        {0, kBase + 0xFFFFFFF0, (6ull << 32) + 0x10, 0},
+        {0, kBase, kBase + 9'000'000, 0},            // 0.9 s
+        {0, kBase, kBase + 11'000'000, 2001},        // 1.1 s
+        {500'000, kBase, kBase + 1'000'000'000, 0},  // 500 s does not fit 32 bits of 100 ns
+        {0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ullSent - c.ullReceived);
+        CArcnetRig rig;
+        CTimeoutOnlyProperties timeout;
+        timeout.m_dwTimeout = c.dwTimeout;
+        CPollListItem* pItem = rig.poll.AddItem(3, kSilentNode);
+        pItem->m_ftReceived = MakeFileTime(c.ullReceived);
+        pItem->m_ftSent = MakeFileTime(c.ullSent);
+        ASSERT_EQ(rig.MakePort(kPortNode, nullptr, c.dwTimeout ? &timeout : nullptr).Open(), 0u);
+        ASSERT_TRUE(rig.WaitForPolls(3, 2));
+        EXPECT_EQ(rig.driver.ErrorBeforeFirstRequest(3), c.nErrorInFirstPass);
+        EXPECT_EQ(rig.driver.Calls()[1].dwErrorBefore, 2001u) << "nobody answers";
+    }
 }
 
 TEST(PollCycle, FailedPollLeavesTheItemInvalidWithTheWritesCode) {
@@ -141,20 +120,16 @@ TEST(PollCycle, WriteItemsAreSentOnceEvenWithAnEmptyPollListOrAFailedSend) {
     rig.AddWrite(23, kStation, "third");
     ASSERT_TRUE(WaitUntil([&] { return FileTimeToULongLong(rig.WriteItem(2).m_ftSent) != 0; }));
 
-    const CPollListItem refused = rig.WriteItem(0);
-    EXPECT_TRUE(refused.m_bDataValid);
-    EXPECT_EQ(refused.m_dwError, 1204u);
-    EXPECT_TRUE(rig.WriteItem(1).m_bDataValid);
-    EXPECT_EQ(rig.WriteItem(1).m_dwError, 0u);
-    EXPECT_EQ(rig.driver.CountCalls(NETMSG_WRITE_REQUEST, 21), 1);
-    EXPECT_EQ(rig.driver.CountCalls(NETMSG_WRITE_REQUEST, 22), 1);
+    const DWORD expectedErrors[] = {1204, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(rig.WriteItem(i).m_bDataValid) << i;
+        EXPECT_EQ(rig.WriteItem(i).m_dwError, expectedErrors[i]) << i;
+    }
+    EXPECT_EQ(rig.driver.Calls().size(), 3u) << "each built once, no polls";
     const auto packets = rig.segment.GetStationPackets(kStation);
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(Text(packets[0].data), std::string("\x12\x16\0\0\0second", 11));
     EXPECT_EQ(Text(packets[1].data), std::string("\x12\x17\0\0\0third", 10));
-    for (const auto& call : rig.driver.Calls()) {
-        EXPECT_EQ(call.byType, NETMSG_WRITE_REQUEST);
-    }
 }
 
 TEST(PollCycle, PassTimeAccumulatesOnTheFirstItemOnly) {
@@ -164,16 +139,12 @@ TEST(PollCycle, PassTimeAccumulatesOnTheFirstItemOnly) {
     rig.poll.AddItem(2, kStation);
     ASSERT_EQ(rig.MakePort().Open(), 0u);
     // Each pass sleeps 1 ms per request: at least 20 units of 100 us.
-    ASSERT_TRUE(WaitUntil([&] { return rig.driver.CountCalls(NETMSG_POLL_REQUEST, 2) >= 3; }));
+    ASSERT_TRUE(rig.WaitForPolls(2, 3));
     EXPECT_GE(rig.Item(0).m_dwPollTime, 40u);
     EXPECT_EQ(rig.Item(1).m_dwPollTime, 0u);
 }
 
 TEST(PollCycle, HoldsOneListMutexAtATime) {
-    CArcnetRig rig;
-    rig.poll.AddItem(1, kStation);
-    CNetPort& port = rig.MakePort();
-    rig.AddWrite(2, kStation, "w");
     const auto free = [](const char* name, DWORD dwWait = 5000) {
         CQZMutex mutex(name);
         CQZMutex::CLock* pLock = mutex.Lock(dwWait);
@@ -182,28 +153,33 @@ TEST(PollCycle, HoldsOneListMutexAtATime) {
         }
         return pLock != nullptr;
     };
+    CArcnetRig rig;
+    CNetPort& port = rig.MakePort();
+    rig.AddWrite(2, kStation, "w");
+    const struct {
+        BYTE byHeldAt;
+        const char* held;
+        const char* other;
+    } phases[] = {{NETMSG_POLL_REQUEST, "ARCQZPollListMutex", "ARCQZWriteListMutex"},
+                  {NETMSG_WRITE_REQUEST, "ARCQZWriteListMutex", "ARCQZPollListMutex"}};
+    rig.poll.AddItem(1, kStation);
     rig.driver.HoldAt(NETMSG_POLL_REQUEST);
     ASSERT_EQ(port.Open(), 0u);
-    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
-    EXPECT_FALSE(free("ARCQZPollListMutex", 50));  // the hold is real
-    EXPECT_TRUE(free("ARCQZWriteListMutex"));
-    EXPECT_TRUE(free("ARCQZPacketListMutex"));
-    rig.driver.HoldAt(NETMSG_WRITE_REQUEST);
-    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_WRITE_REQUEST));
-    EXPECT_FALSE(free("ARCQZWriteListMutex", 50));
-    EXPECT_TRUE(free("ARCQZPollListMutex"));
-    EXPECT_TRUE(free("ARCQZPacketListMutex"));
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.held);
+        rig.driver.HoldAt(phase.byHeldAt);
+        ASSERT_TRUE(rig.driver.WaitHeld(phase.byHeldAt));
+        EXPECT_FALSE(free(phase.held, 50));  // the hold is real
+        EXPECT_TRUE(free(phase.other));
+        EXPECT_TRUE(free("ARCQZPacketListMutex"));
+    }
 }
 
 TEST(ReceiveThread, QueuesOnlyPacketsForThisNodeButCountsThemAll) {
     for (int nNodeId : {5, 0}) {
         SCOPED_TRACE(nNodeId);
         CArcnetRig rig;
-        rig.poll.AddItem(1, kStation);
-        rig.driver.HoldAt(NETMSG_POLL_REQUEST);
-        CNetPort& port = rig.MakePort(nNodeId);
-        ASSERT_EQ(port.Open(), 0u);
-        ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
+        CNetPort& port = rig.OpenHeld(nNodeId);
         const BYTE byCard = rig.Card().byNodeId;
         rig.segment.InjectPackets(byCard, 3, 7, Bytes("other"));
         rig.segment.InjectPackets(byCard, 4, byCard, Bytes("mine"));
@@ -221,16 +197,9 @@ TEST(ReceiveThread, QueuesOnlyPacketsForThisNodeButCountsThemAll) {
 
 TEST(ReceiveThread, KeepsAtMostOneHundredPacketsAndCountsTheRest) {
     CArcnetRig rig;
-    rig.poll.AddItem(1, kStation);
-    rig.driver.HoldAt(NETMSG_POLL_REQUEST);
-    CNetPort& port = rig.MakePort(5);
-    ASSERT_EQ(port.Open(), 0u);
-    ASSERT_TRUE(rig.driver.WaitHeld(NETMSG_POLL_REQUEST));
+    CNetPort& port = rig.OpenHeld();
     for (int i = 0; i < 150; ++i) {
-        CByteArray packet;
-        packet.Add(static_cast<BYTE>(i));
-        packet.Add(0);
-        ASSERT_EQ(rig.segment.InjectPackets(5, 3, 5, packet), 1);
+        ASSERT_EQ(rig.segment.InjectPackets(kPortNode, 3, kPortNode, Bytes({char(i), 0})), 1);
     }
     ASSERT_TRUE(WaitUntil([&] { return rig.stats.GetTotalBytesIn() == 300; }));
     CCombuf buffer;

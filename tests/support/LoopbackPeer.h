@@ -1,23 +1,20 @@
-// Peers for the TCP/IP port tests, on 127.0.0.1: raw sockets, socat, a
-// protocol that records its notifications, and a port whose socket the
-// tests can see.
+// Peers for the TCP/IP port's tests and benchmarks, on 127.0.0.1: raw
+// blocking sockets, a protocol that records its notifications, and a port
+// whose socket the tests can see. (socat runs through PeerProcess.h.)
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <string>
-#include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "support/BufferText.h"
+#include "support/Wait.h"
 
-namespace tcpiptest {
+namespace testsupport {
 
 using namespace std::chrono_literals;
 constexpr auto kDeadline = 20s;
-
-// Polls pred until it holds or the deadline passes; its last answer.
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline = kDeadline);
 
 // A TCP port that nothing listened on a moment ago.
 int FreePort();
@@ -38,15 +35,18 @@ class RawConnection {
 public:
     RawConnection() = default;
     explicit RawConnection(int fd) : m_fd(fd) {}
-    RawConnection(RawConnection&& other) noexcept;
+    RawConnection(RawConnection&& other) noexcept : m_fd(other.Release()) {}
     RawConnection& operator=(RawConnection&& other) noexcept;
-    ~RawConnection();
+    ~RawConnection() { Close(); }
     // Connects to the port; invalid when refused.
     static RawConnection ConnectTo(int nPort);
 
     bool IsValid() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
     void Send(const std::string& bytes);
+    // Blocks, without a deadline, until exactly nCount bytes have come:
+    // false when the peer closed first. For peers stopped by a shutdown.
+    bool ReceiveExactly(unsigned char* pBytes, std::size_t nCount);
     // Exactly n bytes, or what came before the peer closed or the deadline.
     std::string Receive(std::size_t n, std::chrono::milliseconds deadline = kDeadline);
     // True when the peer closes (or resets) before the deadline.
@@ -67,24 +67,13 @@ public:
     explicit RawListener(int nPort, int nBacklog = 5);
     ~RawListener();
     int Port() const { return m_nPort; }
+    int Fd() const { return m_fd; }
     // The next connection; invalid when none came before the deadline.
     RawConnection Accept(std::chrono::milliseconds deadline = kDeadline);
 
 private:
     int m_fd = -1;
     int m_nPort = 0;
-};
-
-// socat started with the given arguments in a process group of its own,
-// which the destructor ends.
-class Socat {
-public:
-    explicit Socat(const std::vector<std::string>& args);
-    ~Socat();
-    bool Started() const { return m_pid > 0; }
-
-private:
-    int m_pid = -1;
 };
 
 class TestProtocol : public CProtocol {
@@ -106,8 +95,6 @@ class ProbedPort : public CTCPIPPort {
 public:
     using CTCPIPPort::CTCPIPPort;
     TCPIPSocket Socket() const { return m_Socket.load(); }
-    // What the listening thread does first when it accepts a master.
-    void PutSocket(TCPIPSocket hSocket) { m_Socket.store(hSocket); }
     BOOL ConnectPending() const { return m_bConnectPending; }
     void DropListeningThread() {
         delete m_pListenThread;
@@ -115,15 +102,4 @@ public:
     }
 };
 
-inline CCombuf Bytes(const std::string& text) {
-    CCombuf buffer;
-    buffer = text.c_str();
-    return buffer;
-}
-
-inline std::string Text(const CCombuf& buffer, int nCount) {
-    return std::string(reinterpret_cast<const char*>(buffer.GetData()),
-                       static_cast<std::size_t>(nCount));
-}
-
-}  // namespace tcpiptest
+}  // namespace testsupport

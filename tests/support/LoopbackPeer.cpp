@@ -1,24 +1,17 @@
-#include "transport/tcpip/LoopbackPeer.h"
-
-#include "support/ThreadState.h"
-#include "support/Wait.h"
+#include "support/LoopbackPeer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <thread>
 
-extern char** environ;
+#include "support/ThreadState.h"
 
-namespace tcpiptest {
+namespace testsupport {
 
 namespace {
 
@@ -37,22 +30,13 @@ bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds deadline) {
-    return testsupport::WaitUntil(pred, deadline);
-}
-
 int FreePort() {
-    RawListener probe(0);
-    return probe.Port();
+    return RawListener(0).Port();
 }
 
 int CountOpenDescriptors() {
-    int nCount = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++nCount;
-    }
-    return nCount;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
@@ -71,26 +55,17 @@ unsigned long SocketIdentity(int fd) {
 
 bool SleepsInPoll(int nThreadId) {
     return WaitUntil([&] {
-        const long nCall = testsupport::BlockedSystemCall(nThreadId);
-        return nCall == testsupport::kThreadStateUnknown || testsupport::IsPollCall(nCall);
+        const long nCall = BlockedSystemCall(nThreadId);
+        return nCall == kThreadStateUnknown || IsPollCall(nCall);
     });
-}
-
-RawConnection::RawConnection(RawConnection&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
 }
 
 RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
     if (this != &other) {
         Close();
-        m_fd = other.m_fd;
-        other.m_fd = -1;
+        m_fd = other.Release();
     }
     return *this;
-}
-
-RawConnection::~RawConnection() {
-    Close();
 }
 
 RawConnection RawConnection::ConnectTo(int nPort) {
@@ -104,6 +79,17 @@ RawConnection RawConnection::ConnectTo(int nPort) {
 
 void RawConnection::Send(const std::string& bytes) {
     ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+}
+
+bool RawConnection::ReceiveExactly(unsigned char* pBytes, std::size_t nCount) {
+    for (std::size_t nGot = 0; nGot < nCount;) {
+        const ssize_t n = ::recv(m_fd, pBytes + nGot, nCount - nGot, 0);
+        if (n <= 0) {
+            return false;
+        }
+        nGot += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds deadline) {
@@ -131,8 +117,7 @@ bool RawConnection::SeesClose(std::chrono::milliseconds deadline) {
 
 void RawConnection::Close() {
     if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+        ::close(Release());
     }
 }
 
@@ -166,31 +151,4 @@ RawConnection RawListener::Accept(std::chrono::milliseconds deadline) {
     return RawConnection(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-Socat::Socat(const std::vector<std::string>& args) {
-    std::vector<std::string> words{"socat"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, "socat", nullptr, &attributes, argv.data(), environ) == 0) {
-        m_pid = pid;
-    }
-    posix_spawnattr_destroy(&attributes);
-}
-
-Socat::~Socat() {
-    if (m_pid > 0) {
-        // The group holds socat and the children it forked for connections.
-        ::kill(-m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-}
-
-}  // namespace tcpiptest
+}  // namespace testsupport

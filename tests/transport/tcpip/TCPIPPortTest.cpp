@@ -1,0 +1,422 @@
+// The TCP/IP port against loopback peers: first what holds in both roles,
+// then what only a master or only a slave does.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+
+#include "kelvara/platform/SystemError.h"
+
+#include "support/LoopbackPeer.h"
+#include "support/PeerProcess.h"
+#include "support/ThreadState.h"
+
+namespace {
+
+using namespace testsupport;
+
+// A port in the role of the parameter, and the raw peer at its other end:
+// the device a master connects out to, or a master that connects in.
+class TCPIPPort : public ::testing::TestWithParam<CProtocol::ProtocolStyle> {
+protected:
+    TCPIPPort() {
+        m_properties.m_nPortNumber = IsMaster() ? m_device.Port() : FreePort();
+        m_stats.ActivateCommsLog(true);
+    }
+    bool IsMaster() const { return GetParam() == CProtocol::PROTOCOL_STYLE_MASTER; }
+    int Port() const { return m_properties.m_nPortNumber; }
+    // The peer's end of a new connection.
+    RawConnection Connect() {
+        if (IsMaster()) {
+            EXPECT_EQ(m_port->Open(), 0u);
+            EXPECT_TRUE(WaitUntil([&] { return m_port->TestConnection() == 1; }));
+        } else if (!m_port->GetListeningThread()->IsThreadRunning()) {
+            EXPECT_EQ(m_port->StartListen(), 0u);
+        }
+        return NextPeer();
+    }
+    // After a lost connection a master has already connected again; a
+    // slave listens afresh and takes the next master.
+    RawConnection NextPeer() {
+        if (IsMaster()) {
+            return m_device.Accept();
+        }
+        const int nBefore = m_protocol.m_nConnected;
+        RawConnection master = RawConnection::ConnectTo(Port());
+        EXPECT_TRUE(WaitUntil([&] { return m_protocol.m_nConnected == nBefore + 1; }));
+        return master;
+    }
+    std::string NextLogLine() {
+        CString line;
+        m_stats.GetFromCommsLog(&line);
+        return line.GetString();
+    }
+
+    TestProtocol m_protocol{GetParam()};
+    RawListener m_device{0};
+    CTCPIPProperties m_properties;
+    CCommsStats m_stats;
+    std::unique_ptr<ProbedPort> m_port = std::make_unique<ProbedPort>(&m_properties, &m_protocol);
+    CCombuf m_reply;
+};
+
+INSTANTIATE_TEST_SUITE_P(Roles, TCPIPPort,
+                         ::testing::Values(CProtocol::PROTOCOL_STYLE_MASTER,
+                                           CProtocol::PROTOCOL_STYLE_SLAVE));
+
+TEST_P(TCPIPPort, ExchangesWithSocatCountingAndLoggingTheTraffic) {
+    if (IsMaster()) {
+        m_properties.m_nPortNumber = FreePort();
+    } else {
+        ASSERT_EQ(m_port->StartListen(), 0u);
+    }
+    const std::string address = std::to_string(Port());
+    PeerProcess socat({"socat",
+                       IsMaster() ? "TCP-LISTEN:" + address + ",bind=127.0.0.1,reuseaddr,fork"
+                                  : "TCP:127.0.0.1:" + address,
+                       "EXEC:cat"});
+    ASSERT_TRUE(socat.IsRunning());
+    CCombuf request = Bytes("READ 40001 2");
+    // A master tries again until socat listens, a slave until it connects.
+    ASSERT_TRUE(WaitUntil([&] { return m_port->Write(&request, &m_stats) == 0; }));
+    ASSERT_EQ(m_port->Read(&m_reply, 12, &m_stats), 0u);
+    EXPECT_EQ(Text(m_reply), "READ 40001 2");
+    EXPECT_EQ(m_stats.GetTotalBytesOut(), 12u);
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 12u);
+    EXPECT_EQ(NextLogLine(), "TXREAD 40001 2");
+    EXPECT_EQ(NextLogLine(), "RXREAD 40001 2");
+    EXPECT_EQ(m_protocol.m_nConnected, IsMaster() ? 0 : 1) << "only a slave reports masters";
+    EXPECT_EQ(m_port->Clear(), 0u) << "the socket does not block";
+}
+
+TEST_P(TCPIPPort, SilenceAndShortReadsGive2001CountingWhatCameAndLoggingTheWholeBuffer) {
+    RawConnection peer = Connect();
+    EXPECT_EQ(m_port->Read(&m_reply, 8, &m_stats), 2001u);
+    CCombuf empty;
+    EXPECT_EQ(m_port->Write(&empty, &m_stats), 0u) << "sending nothing is no lost connection";
+    EXPECT_EQ(m_stats.GetCommsLogCount(), 0);
+    peer.Send("ABCD");
+    ASSERT_TRUE(BecomesReadable(m_port->Socket()));
+    EXPECT_EQ(m_port->Read(&m_reply, 10, &m_stats), 2001u);
+    EXPECT_EQ(m_reply.GetSize(), 10);
+    EXPECT_EQ(Text(m_reply, 4), "ABCD");
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 4u);
+    EXPECT_EQ(m_stats.GetTotalBytesOut(), 0u);
+    EXPECT_EQ(NextLogLine(), "RXABCD......");
+    EXPECT_TRUE(m_port->IsConnected()) << "short is not lost";
+
+    peer.Send("EFGHIJ");
+    EXPECT_EQ(m_port->Read(&m_reply, 6, &m_stats), 0u);
+    EXPECT_EQ(Text(m_reply), "EFGHIJ");
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 10u);
+}
+
+TEST_P(TCPIPPort, PeerClosingWhileReadWaitsGives1400AndTheNextConnectionServes) {
+    RawConnection peer = Connect();
+    std::atomic<int> nReader{0};
+    auto reading = std::async(std::launch::async, [&] {
+        nReader = CurrentThreadId();
+        return m_port->Read(&m_reply, 10, &m_stats);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return nReader != 0; }));
+    // The case under test is the close that wakes the wait.
+    ASSERT_TRUE(SleepsInPoll(nReader));
+    peer.Close();
+    EXPECT_EQ(reading.get(), 1400u);
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 0u);
+    EXPECT_FALSE(m_port->IsConnected());
+    EXPECT_EQ(m_protocol.m_nDisconnected, IsMaster() ? 0 : 1);
+    if (!IsMaster()) {
+        EXPECT_EQ(m_port->Socket(), TCPIP_INVALID_SOCKET) << "the lost master's socket is closed";
+    }
+
+    peer = NextPeer();
+    ASSERT_TRUE(peer.IsValid()) << "a master connects again at once; a slave listens again";
+    CCombuf request = Bytes("back");
+    EXPECT_EQ(m_port->Write(&request, &m_stats), 0u);
+    EXPECT_EQ(peer.Receive(4), "back");
+}
+
+TEST_P(TCPIPPort, ClearDiscardsWaitingBytesAndNoticesAClosedPeer) {
+    RawConnection peer = Connect();
+    peer.Send("stale bytes");
+    ASSERT_TRUE(BecomesReadable(m_port->Socket()));
+    EXPECT_EQ(m_port->Clear(), 0u);
+    peer.Send("fresh");
+    EXPECT_EQ(m_port->Read(&m_reply, 5, &m_stats), 0u);
+    EXPECT_EQ(Text(m_reply), "fresh");
+
+    peer.Close();
+    ASSERT_TRUE(BecomesReadable(m_port->Socket()));
+    EXPECT_EQ(m_port->Clear(), 1400u);
+    EXPECT_TRUE(NextPeer().IsValid());
+}
+
+TEST_P(TCPIPPort, FullSendBufferGivesPartialWritesThenWouldBlockAndKeepsTheConnection) {
+    RawConnection peer = Connect();
+    CCombuf block;
+    block.SetSize(256 * 1024);
+    // Loopback buffers grow while they fill, so partial writes may come
+    // more than once before nothing fits.
+    DWORD dwResult = 0;
+    int nPartial = 0;
+    DWORD dwOut = 0;
+    for (int i = 0; i < 1000 && dwResult != 1405u; ++i) {
+        dwResult = m_port->Write(&block, &m_stats);
+        ASSERT_TRUE(dwResult == 0u || dwResult == 2001u || dwResult == 1405u) << dwResult;
+        nPartial += dwResult == 2001u;
+        EXPECT_EQ(m_stats.GetTotalBytesOut() > dwOut, dwResult != 1405u) << "counted what went";
+        dwOut = m_stats.GetTotalBytesOut();
+    }
+    ASSERT_EQ(dwResult, 1405u);
+    EXPECT_GT(nPartial, 0);
+    EXPECT_TRUE(m_port->IsConnected());
+    EXPECT_EQ(peer.Receive(dwOut).size(), dwOut) << "what was counted is what went";
+}
+
+TEST_P(TCPIPPort, ConnectionsComingAndGoingLeaveNoDescriptorBehind) {
+    const int nBefore = CountOpenDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        RawConnection peer = Connect();
+        peer.Close();
+        ASSERT_EQ(m_port->Read(&m_reply, 1, &m_stats), 1400u);
+        if (IsMaster()) {
+            peer = NextPeer();
+            ASSERT_TRUE(peer.IsValid()) << "a master connects again at once";
+            m_port->Close();
+        } else {
+            ASSERT_EQ(m_port->StopListen(), 0u);
+        }
+    }
+    EXPECT_EQ(m_protocol.m_nDisconnected, IsMaster() ? 0 : 20);
+    EXPECT_EQ(CountOpenDescriptors(), nBefore);
+}
+
+// ---- Master ----------------------------------------------------------------
+
+class TCPIPMaster : public TCPIPPort {};
+INSTANTIATE_TEST_SUITE_P(Master, TCPIPMaster, ::testing::Values(CProtocol::PROTOCOL_STYLE_MASTER));
+
+TEST_P(TCPIPMaster, RefusedCallsGive1402UntilTheDeviceListensAndLeaveNoDescriptorBehind) {
+    const int nPort = FreePort();
+    m_properties.m_nPortNumber = nPort;
+    const int nBefore = CountOpenDescriptors();
+    // Never opened: the first call starts the connect itself.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(m_port->Read(&m_reply, 4, &m_stats), 1402u);
+    }
+    EXPECT_EQ(m_stats.GetTotalBytesIn(), 0u);
+    EXPECT_EQ(m_stats.GetCommsLogCount(), 0);
+
+    RawListener device(nPort);
+    CCombuf request = Bytes("ping");
+    ASSERT_TRUE(WaitUntil([&] { return m_port->Write(&request, &m_stats) == 0; }));
+    // Connects given up while refused may have reached the queue first.
+    std::string received;
+    for (int i = 0; i < 5 && received.empty(); ++i) {
+        received = device.Accept().Receive(4);
+    }
+    EXPECT_EQ(received, "ping");
+    m_port->Close();
+    EXPECT_EQ(CountOpenDescriptors(), nBefore + 1) << "the device's listener only";
+}
+
+TEST_P(TCPIPMaster, PendingConnectRefusedIsRetriedOnTheSameSocket) {
+    const int nPort = FreePort();
+    m_properties.m_nPortNumber = nPort;
+    ASSERT_EQ(m_port->Open(), 0u);
+    const TCPIPSocket hSocket = m_port->Socket();
+    ASSERT_TRUE(WaitUntil([&] { return ConnectHasFailed(hSocket); }));
+    EXPECT_EQ(m_port->TestConnection(), 0);
+    EXPECT_TRUE(m_port->ConnectPending());
+
+    RawListener device(nPort);
+    ASSERT_EQ(device.Port(), nPort);
+    ASSERT_TRUE(WaitUntil([&] { return m_port->TestConnection() == 1; }));
+    EXPECT_EQ(m_port->Socket(), hSocket);
+    EXPECT_TRUE(m_port->IsConnected());
+    EXPECT_TRUE(device.Accept().IsValid());
+}
+
+TEST_P(TCPIPMaster, ReadWhileTheConnectIsPendingGives1402AndConnectsAfresh) {
+    // The device's listen queue is full: the system drops the port's
+    // handshake, so its connect stays under way until the device accepts.
+    RawListener device(0, 0);
+    RawConnection queued = RawConnection::ConnectTo(device.Port());
+    ASSERT_TRUE(queued.IsValid());
+    m_properties.m_nPortNumber = device.Port();
+    ASSERT_EQ(m_port->Open(), 0u);
+    const unsigned long nFirst = SocketIdentity(m_port->Socket());
+    ASSERT_NE(nFirst, 0u);
+
+    EXPECT_EQ(m_port->Read(&m_reply, 4, &m_stats), 1402u);
+    EXPECT_FALSE(m_port->IsConnected());
+    EXPECT_TRUE(m_port->ConnectPending()) << "a new connect is under way";
+    const unsigned long nSecond = SocketIdentity(m_port->Socket());
+    EXPECT_NE(nSecond, 0u);
+    EXPECT_NE(nSecond, nFirst) << "on a socket of its own";
+
+    // Room in the queue: the handshake's next try gets through, and the
+    // next Read finds the connect completed and proceeds.
+    EXPECT_TRUE(device.Accept().IsValid());
+    RawConnection peer = device.Accept();
+    ASSERT_TRUE(peer.IsValid());
+    peer.Send("pong");
+    EXPECT_EQ(m_port->Read(&m_reply, 4, &m_stats), 0u);
+    EXPECT_EQ(Text(m_reply), "pong");
+    EXPECT_EQ(SocketIdentity(m_port->Socket()), nSecond);
+}
+
+TEST_P(TCPIPMaster, AnAddressThatIsNotOneFailsToOpen) {
+    m_protocol.m_strAddress = "plc.example";
+    const int nBefore = CountOpenDescriptors();
+    EXPECT_EQ(m_port->Open(), 1400u);
+    EXPECT_EQ(CountOpenDescriptors(), nBefore);
+    CCombuf request = Bytes("x");
+    EXPECT_EQ(m_port->Write(&request, &m_stats), 1402u);
+}
+
+// ---- Slave -----------------------------------------------------------------
+
+class TCPIPSlave : public TCPIPPort {};
+INSTANTIATE_TEST_SUITE_P(Slave, TCPIPSlave, ::testing::Values(CProtocol::PROTOCOL_STYLE_SLAVE));
+
+// The listening thread puts the socket it accepted in the port and then
+// calls OnConnect; the driver's Close may come before, between or after.
+// Played here in both orders that matter, on the listening thread's steps.
+TEST_P(TCPIPSlave, CloseRacingTheHandOverNeverLeavesAConnectedPortWithoutASocket) {
+    const int nBefore = CountOpenDescriptors();
+    for (const bool bCloseBetween : {true, false}) {
+        SCOPED_TRACE(bCloseBetween ? "Close between the steps" : "Close before the hand-over");
+        RawConnection master = RawConnection::ConnectTo(m_device.Port());
+        if (!bCloseBetween) {
+            EXPECT_EQ(m_port->Close(), 0u);
+        }
+        ASSERT_TRUE(m_port->TakeAcceptedSocket(m_device.Accept().Release()));
+        if (bCloseBetween) {
+            EXPECT_EQ(m_port->Close(), 0u);
+        }
+        m_port->OnConnect();
+        EXPECT_EQ(m_port->IsConnected(), !bCloseBetween);
+        EXPECT_EQ(m_protocol.m_nConnected, bCloseBetween ? 0 : 1);
+        if (bCloseBetween) {
+            EXPECT_EQ(m_port->Read(&m_reply, 1, &m_stats), 1402u) << "not a wait on no socket";
+            EXPECT_TRUE(master.SeesClose());
+        } else {
+            CCombuf reply = Bytes("ok");
+            EXPECT_EQ(m_port->Write(&reply, &m_stats), 0u);
+            EXPECT_EQ(master.Receive(2), "ok");
+            EXPECT_EQ(m_port->Close(), 0u);
+        }
+    }
+    EXPECT_EQ(CountOpenDescriptors(), nBefore);
+}
+
+// A slave's Open forgets that it is connected but keeps the socket; a
+// master accepted then must not take that socket's place unclosed.
+TEST_P(TCPIPSlave, AMasterAcceptedWhileThePortStillHoldsASocketIsTurnedAway) {
+    RawConnection first = Connect();
+    const TCPIPSocket hFirst = m_port->Socket();
+    EXPECT_EQ(m_port->Open(), 0u);
+    EXPECT_FALSE(m_port->IsConnected());
+
+    RawConnection second = RawConnection::ConnectTo(Port());
+    ASSERT_TRUE(second.IsValid());
+    CSlaveListenThread* pThread = m_port->GetListeningThread();
+    int nAccepted = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+        nAccepted += pThread->ListenForMsg() == 0 ? 1 : 0;
+        return second.SeesClose(0ms);
+    }));
+    EXPECT_EQ(nAccepted, 0);
+    EXPECT_EQ(m_port->Socket(), hFirst);
+    EXPECT_EQ(m_protocol.m_nConnected, 1);
+    EXPECT_EQ(m_port->Close(), 0u);
+    EXPECT_TRUE(first.SeesClose());
+}
+
+TEST_P(TCPIPSlave, SecondMasterWaitsUntilTheFirstIsLost) {
+    RawConnection first = Connect();
+    RawConnection second = RawConnection::ConnectTo(Port());
+    ASSERT_TRUE(second.IsValid()) << "queued, not accepted";
+    EXPECT_EQ(m_port->Read(&m_reply, 1, &m_stats), 2001u);
+    EXPECT_EQ(m_protocol.m_nConnected, 1) << "ten passes of the thread accepted no one";
+
+    first.Close();
+    EXPECT_EQ(m_port->Read(&m_reply, 1, &m_stats), 1400u);
+    // Listening afresh drops the masters queued on the old socket.
+    EXPECT_TRUE(second.SeesClose());
+    second = NextPeer();
+    CCombuf request = Bytes("two");
+    EXPECT_EQ(m_port->Write(&request, &m_stats), 0u);
+    EXPECT_EQ(second.Receive(3), "two");
+}
+
+TEST_P(TCPIPSlave, DestructionEndsTheThreadAndClosesTheMasterThatStopListenKeeps) {
+    for (const bool bStopFirst : {true, false}) {
+        SCOPED_TRACE(bStopFirst ? "StopListen first" : "destroyed listening");
+        m_port = std::make_unique<ProbedPort>(&m_properties, &m_protocol);
+        const int nBefore = CountOpenDescriptors();
+        RawConnection master = Connect();
+        if (bStopFirst) {
+            EXPECT_EQ(m_port->StopListen(), 0u);
+            EXPECT_FALSE(m_port->GetListeningThread()->IsThreadRunning());
+            EXPECT_FALSE(RawConnection::ConnectTo(Port()).IsValid()) << "no longer listening";
+            CCombuf request = Bytes("bye");
+            EXPECT_EQ(m_port->Write(&request, &m_stats), 0u);
+            EXPECT_EQ(master.Receive(3), "bye");
+        }
+        m_port.reset();
+        EXPECT_TRUE(master.SeesClose());
+        master.Close();
+        EXPECT_EQ(CountOpenDescriptors(), nBefore);
+    }
+}
+
+TEST_P(TCPIPSlave, ListeningOnAPortInUseFailsWithTheSystemError) {
+    m_properties.m_nPortNumber = m_device.Port();
+    EXPECT_EQ(m_port->StartListen(), 1400u);
+    EXPECT_FALSE(m_port->GetListeningThread()->IsThreadRunning());
+
+    CSlaveListenThread thread;
+    EXPECT_EQ(kelvara::platform::ErrorCategoryOf(thread.StartListen(100, m_port.get())),
+              kelvara::platform::ErrorCategory::Busy);
+    EXPECT_FALSE(thread.IsThreadRunning());
+}
+
+TEST_P(TCPIPSlave, ListeningAgainOnABusyPortKeepsTryingUntilThePortIsFree) {
+    ASSERT_EQ(m_port->StartListen(), 0u);
+    auto other = std::make_unique<RawListener>(0);
+    m_properties.m_nPortNumber = other->Port();
+    m_port->GetListeningThread()->ListenAgain();
+    other.reset();
+    // Connects are refused until the thread's next pass listens.
+    RawConnection master;
+    ASSERT_TRUE(WaitUntil([&] {
+        master = RawConnection::ConnectTo(Port());
+        return master.IsValid();
+    }));
+    EXPECT_TRUE(WaitUntil([&] { return m_protocol.m_nConnected == 1; }));
+}
+
+TEST_P(TCPIPSlave, NothingListensOrConnectsBeforeStartListenNorWithoutAPortOrThread) {
+    const int nBefore = CountOpenDescriptors();
+    EXPECT_EQ(m_port->Open(), 0u);
+    EXPECT_EQ(m_port->Socket(), TCPIP_INVALID_SOCKET);
+    EXPECT_EQ(CountOpenDescriptors(), nBefore);
+    CCombuf request = Bytes("x");
+    EXPECT_EQ(m_port->Write(&request, &m_stats), 1402u);
+    EXPECT_EQ(m_port->Clear(), 1402u);
+
+    CSlaveListenThread thread;
+    thread.StopListen();
+    EXPECT_EQ(thread.StartListen(100, nullptr), 0);
+    EXPECT_FALSE(thread.IsThreadRunning());
+    EXPECT_EQ(thread.ListenForMsg(), 0);
+
+    m_port->DropListeningThread();
+    EXPECT_EQ(m_port->StartListen(), 1401u);
+    EXPECT_EQ(m_port->StopListen(), 1401u);
+}
+
+}  // namespace
