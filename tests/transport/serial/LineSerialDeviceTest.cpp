@@ -8,8 +8,10 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kelvara/platform/FakeSerialDevice.h"
@@ -55,73 +57,44 @@ std::string Text(const CommSettings& s) {
 }
 
 TEST_F(SerialDeviceOnFakeLine, SettingsReadBackAsTheLineRunsThem) {
-    struct Case {
-        const char* what;
-        bool bRs485;  // the line has an RS-485 mode
-        CommSettings set;
-        CommSettings back;
+    using enum CommStopBits;
+    // Between them, every field off its default.
+    const CommSettings kept[] = {
+        {.dwBaudRate = 19200, .bParity = true, .bOutX = true, .parity = LineParity::Even},
+        {.dwBaudRate = 110, .bInX = true, .bAbortOnError = true, .parity = LineParity::Space},
+        {.dtrControl = DtrControl::Disable, .rtsControl = RtsControl::Disable, .wXonLim = 100},
+        {.wXoffLim = 200, .byByteSize = 7, .byXonChar = 1, .byXoffChar = 2},
+        {.byByteSize = 6, .stopBits = Two},
+        {.byByteSize = 5, .stopBits = OneAndHalf},
+        {.rtsControl = RtsControl::Toggle},
     };
-    const CommSettings kept1{.dwBaudRate = 19200,
-                             .bParity = true,
-                             .dtrControl = DtrControl::Disable,
-                             .rtsControl = RtsControl::Disable,
-                             .bOutX = true,
-                             .bAbortOnError = true,
-                             .wXonLim = 100,
-                             .wXoffLim = 200,
-                             .byByteSize = 7,
-                             .parity = LineParity::Even,
-                             .byXonChar = 1,
-                             .byXoffChar = 2};
-    const CommSettings kept2{
-        .dwBaudRate = 115200, .bInX = true, .byByteSize = 6, .parity = LineParity::Space};
-    const Case cases[] = {
-        {"what the line holds", true, kept1, kept1},
-        {"what the line holds, other values", true, kept2, kept2},
-        {"5 data bits, two stop bits",
-         true,
-         {.byByteSize = 5, .stopBits = CommStopBits::Two},
-         {.byByteSize = 5, .stopBits = CommStopBits::OneAndHalf}},
-        {"5 data bits, one and a half stop bits",
-         true,
-         {.byByteSize = 5, .stopBits = CommStopBits::OneAndHalf},
-         {.byByteSize = 5, .stopBits = CommStopBits::OneAndHalf}},
-        {"8 data bits, one and a half stop bits",
-         true,
-         {.stopBits = CommStopBits::OneAndHalf},
-         {.stopBits = CommStopBits::Two}},
-        {"6 data bits, two stop bits",
-         true,
-         {.byByteSize = 6, .stopBits = CommStopBits::Two},
-         {.byByteSize = 6, .stopBits = CommStopBits::Two}},
-        {"no text mode, no DSR flow", true, {.bBinary = false, .bOutxDsrFlow = true}, {}},
-        {"DTR handshake", true, {.dtrControl = DtrControl::Handshake}, {}},
-        {"RTS handshake",
-         true,
-         {.rtsControl = RtsControl::Handshake},
+    const CommSettings changed[][2] = {
+        // What is set, what reads back.
+        {{.byByteSize = 5, .stopBits = Two}, {.byByteSize = 5, .stopBits = OneAndHalf}},
+        {{.stopBits = OneAndHalf}, {.stopBits = Two}},
+        {{.bBinary = false, .bOutxDsrFlow = true}, {}},
+        {{.dtrControl = DtrControl::Handshake}, {}},
+        {{.rtsControl = RtsControl::Handshake},
          {.bOutxCtsFlow = true, .rtsControl = RtsControl::Handshake}},
-        {"CTS output flow",
-         true,
-         {.bOutxCtsFlow = true},
-         {.bOutxCtsFlow = true, .rtsControl = RtsControl::Handshake}},
-        {"RTS toggle, RS-485 mode",
-         true,
-         {.rtsControl = RtsControl::Toggle},
-         {.rtsControl = RtsControl::Toggle}},
-        {"RTS toggle, no RS-485 mode",
-         false,
-         {.rtsControl = RtsControl::Toggle},
-         {.rtsControl = RtsControl::Toggle}},
+        {{.bOutxCtsFlow = true}, {.bOutxCtsFlow = true, .rtsControl = RtsControl::Handshake}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reopen();
-        device->m_bHasRs485 = c.bRs485;
-        ASSERT_TRUE(comm->SetSettings(c.set));
-        CommSettings back;
-        back.dwBaudRate = 1;  // not what any case sets
-        ASSERT_TRUE(comm->GetSettings(&back));
-        EXPECT_EQ(Text(back), Text(c.back));
+    std::vector<std::pair<CommSettings, CommSettings>> cases;
+    for (const CommSettings& s : kept) {
+        cases.emplace_back(s, s);
+    }
+    for (const auto& c : changed) {
+        cases.emplace_back(c[0], c[1]);
+    }
+    for (const bool bRs485 : {true, false}) {
+        for (const auto& [set, expected] : cases) {
+            SCOPED_TRACE(Text(set) + (bRs485 ? ", RS-485 mode" : ", no RS-485 mode"));
+            Reopen();
+            device->m_bHasRs485 = bRs485;
+            ASSERT_TRUE(comm->SetSettings(set));
+            CommSettings back{.dwBaudRate = 1};  // not what any case sets
+            ASSERT_TRUE(comm->GetSettings(&back));
+            EXPECT_EQ(Text(back), Text(expected));
+        }
     }
 }
 
@@ -180,57 +153,35 @@ TEST_F(SerialDeviceOnFakeLine, AbortOnErrorStopsReadsAndWritesUntilClearError) {
 TEST_F(SerialDeviceOnFakeLine, ReadsWaitAsTheTimeoutRecordSays) {
     constexpr std::uint32_t kMax = 0xFFFFFFFFu;
     struct Case {
-        const char* what;
         CommTimeouts t;
         std::size_t nInput;  // bytes waiting when the read starts
         std::uint32_t dwCount;
         bool bOk;
         std::vector<int> waits;  // the waits that found no input
     };
+    // Almost 50 days a byte: 4096 bytes would take 560,000 years, which no
+    // clock counts in nanoseconds.
+    const CommTimeouts beyondTheClock{0, 0xFFFFFFFEu, kMax};
     const Case cases[] = {
-        {"interval after the bytes", {.dwReadInterval = 100}, 2, 4, true, {100}},
-        {"interval before the total",
-         {.dwReadInterval = 100, .dwReadTotalConstant = 60000},
-         2,
-         4,
-         true,
-         {100}},
-        {"no interval before the first byte",
-         {.dwReadInterval = 100, .dwReadTotalConstant = 60000},
-         0,
-         4,
-         true,
-         {60000}},
-        {"total of bytes and constant",
-         {.dwReadTotalMultiplier = 10, .dwReadTotalConstant = 500},
-         0,
-         4,
-         true,
-         {540}},
-        {"at once with what is there", {.dwReadInterval = kMax}, 2, 4, true, {}},
-        {"at once with nothing", {.dwReadInterval = kMax}, 0, 4, true, {}},
-        {"any byte ends it", {kMax, kMax, 300}, 2, 4, true, {}},
-        {"no byte: the constant", {kMax, kMax, 300}, 0, 4, true, {300}},
-        // Almost 50 days a byte: 4096 bytes would take 560,000 years, which
-        // no clock counts in nanoseconds. (A fake line cannot wait for ever,
-        // and says so.)
-        {"totals beyond the clock, all bytes there", {0, 0xFFFFFFFEu, kMax}, 4096, 4096, true, {}},
-        {"totals beyond the clock, part of them",
-         {0, 0xFFFFFFFEu, kMax},
-         2,
-         4096,
-         false,
-         {INT_MAX}},
-        {"no limits: all bytes", {}, 2, 4, false, {-1}},
+        {{.dwReadInterval = 100}, 2, 4, true, {100}},  // the interval runs after a byte
+        {{.dwReadInterval = 100, .dwReadTotalConstant = 60000}, 2, 4, true, {100}},
+        {{.dwReadInterval = 100, .dwReadTotalConstant = 60000}, 0, 4, true, {60000}},
+        {{.dwReadTotalMultiplier = 10, .dwReadTotalConstant = 500}, 0, 4, true, {540}},
+        {{.dwReadInterval = kMax}, 2, 4, true, {}},  // at once with what is there
+        {{.dwReadInterval = kMax}, 0, 4, true, {}},
+        {{kMax, kMax, 300}, 2, 4, true, {}},  // any byte ends it
+        {{kMax, kMax, 300}, 0, 4, true, {300}},
+        {beyondTheClock, 4096, 4096, true, {}},
+        // A fake line cannot wait for ever, and says so.
+        {beyondTheClock, 2, 4096, false, {INT_MAX}},
+        {{}, 2, 4, false, {-1}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(&c - cases);
         Reopen();
         ASSERT_TRUE(comm->SetTimeouts(c.t));
         Bytes data(c.nInput);
-        for (std::size_t i = 0; i < data.size(); ++i) {
-            data[i] = static_cast<std::uint8_t>(i * 7);
-        }
+        std::iota(data.begin(), data.end(), std::uint8_t{1});
         device->Receive(data);
         Bytes in(c.dwCount);
         std::uint32_t dwRead = 0xFFFFu;
