@@ -1,19 +1,26 @@
 // What the serial port tests share: the driver's records and statistics, a
-// protocol that names the port, and captures of the log and message boxes.
+// protocol that names the port, captures of the log and message boxes, and a
+// port on a scripted device.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
+#include "kelvara/platform/FakeSerialDevice.h"
 #include "kelvara/platform/SystemError.h"
 #include "support/Wait.h"
 
 namespace serialtest {
 
 constexpr WORD kPort = 5;
+
+using Bytes = std::vector<BYTE>;
+using Error = kelvara::platform::ErrorCategory;
+using Texts = std::vector<std::string>;
 
 class PortTest : public ::testing::Test {
 protected:
@@ -37,23 +44,33 @@ protected:
     }
 
     CComPort MakePort() { return CComPort(&port, &flow, &timing, &protocol); }
+    static bool OpenAndInit(CComPort& com) { return com.Open() == 0 && com.Init() == 0; }
 
-    // The line OutputSystemMessage logs for a system error of a category.
-    static std::string SystemMessage(kelvara::platform::ErrorCategory error) {
-        const int nError = kelvara::platform::SystemErrorOf(error);
-        return FormatString("COM5 : Reported Win32 error code %d, message \"%s\"", nError,
-                            kelvara::platform::SystemErrorText(nError).c_str())
-            .GetString();
+    // The lines OutputSystemMessage logs for system errors of these
+    // categories.
+    static Texts SystemMessages(const std::vector<Error>& errors) {
+        Texts texts;
+        for (const Error error : errors) {
+            const int nError = kelvara::platform::SystemErrorOf(error);
+            texts.emplace_back(FormatString("COM5 : Reported Win32 error code %d, message \"%s\"",
+                                            nError,
+                                            kelvara::platform::SystemErrorText(nError).c_str())
+                                   .GetString());
+        }
+        return texts;
     }
 
-    std::vector<std::string> CommsLog() { return testsupport::DrainCommsLog(stats); }
+    Texts CommsLog() { return testsupport::DrainCommsLog(stats); }
 
-    static CCombuf Buffer(const std::vector<BYTE>& bytes) {
+    static CCombuf Buffer(const Bytes& bytes) {
         CCombuf buffer;
         for (const BYTE by : bytes) {
             buffer += by;
         }
         return buffer;
+    }
+    static Bytes Contents(const CCombuf& buffer) {
+        return Bytes(buffer.GetData(), buffer.GetData() + buffer.GetSize());
     }
 
     CPortProperties port;
@@ -61,8 +78,22 @@ protected:
     CTimingProperties timing;
     CProtocol protocol;
     CCommsStats stats;
-    std::vector<std::string> logged;
-    std::vector<std::string> shown;
+    Texts logged;
+    Texts shown;
+};
+
+// The port's device is a fake one.
+class FakePortTest : public PortTest {
+protected:
+    FakePortTest() {
+        kelvara::platform::SetSerialDeviceOpener(device->Opener());
+        CComPort::MapDevice(kPort, "/dev/fake");
+    }
+    ~FakePortTest() override { kelvara::platform::SetSerialDeviceOpener(nullptr); }
+
+    std::shared_ptr<kelvara::platform::FakeSerialDevice> device =
+        std::make_shared<kelvara::platform::FakeSerialDevice>();
+    CComPort com = MakePort();
 };
 
 }  // namespace serialtest
