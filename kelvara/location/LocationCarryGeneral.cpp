@@ -31,21 +31,22 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kelvara/location/Int128.h"
 #include "kelvara/location/LocationCarryEngines.h"
 
 namespace kelvara::location_carry {
 
 namespace {
 
-__extension__ typedef unsigned __int128 Count;
-__extension__ typedef __int128 Wide;
+using Count = Int128;  // symbols, never negative
+using Wide = Int128;   // offsets and moves
 
 // Symbol counts double at each component that flips between low and high, so
 // a deep chain of such components could outgrow any fixed width. Counts are
 // held at 2^120; a chain would need about ninety flipping components before
 // that bound is reached, and the step-by-step rules more steps than can ever
 // be run.
-constexpr Count kCountCap = static_cast<Count>(1) << 120;
+constexpr Count kCountCap = Count::PowerOfTwo(120);
 
 Count CountAdd(Count x, Count y) {
     const Count r = x + y;
@@ -56,21 +57,26 @@ Count CountMul(Count x, Count y) {
     if (x == 0 || y == 0) {
         return 0;
     }
-    return x > kCountCap / y ? kCountCap : std::min(x * y, kCountCap);
+    // Past 126 bits between them the product is at least 2^125, beyond the
+    // cap; short of it, the product is exact.
+    if (x.BitWidth() + y.BitWidth() > 126) {
+        return kCountCap;
+    }
+    return std::min(x * y, kCountCap);
 }
 
 Wide WideClamp(Wide x) {
-    const Wide cap = static_cast<Wide>(kCountCap);
+    const Wide cap = kCountCap;
     return x > cap ? cap : (x < -cap ? -cap : x);
 }
 
 Wide WideMul(Wide x, Count n) {
-    const Count magnitude = CountMul(static_cast<Count>(x < 0 ? -x : x), n);
-    return x < 0 ? -static_cast<Wide>(magnitude) : static_cast<Wide>(magnitude);
+    const Count magnitude = CountMul(x < 0 ? -x : x, n);
+    return x < 0 ? -magnitude : magnitude;
 }
 
 LONG Wrap(Wide x) {
-    return static_cast<LONG>(static_cast<std::uint32_t>(static_cast<Count>(x)));
+    return static_cast<LONG>(static_cast<std::uint32_t>(static_cast<std::int64_t>(x)));
 }
 
 // Whether any of the values start+lo .. start+hi, each taken to 32 bits as
@@ -79,7 +85,7 @@ bool Escapes(Wide lo, Wide hi, Wide a, Wide b) {
     if (a == INT_MIN && b == INT_MAX) {
         return false;
     }
-    if (hi - lo >= (static_cast<Wide>(1) << 32) - 1) {
+    if (hi - lo >= Wide::PowerOfTwo(32) - 1) {
         return true;
     }
     const Wide first = Wrap(lo);
@@ -98,7 +104,7 @@ struct Summary {
 };
 
 Summary RunSummary(char kind, Count n) {
-    const Wide w = static_cast<Wide>(n);
+    const Wide w = n;
     switch (kind) {
         case 'U':
             return {n, w, 1, w};
@@ -331,16 +337,9 @@ Count Fit(Wide start, const Summary& s, Wide lo, Wide hi, Count rem) {
     if (s.delta == 0) {
         return rem;
     }
-    // Everything here is within 64 bits unless the block moves by more.
     const Wide room = s.delta > 0 ? hi - (start + s.hi) : (start + s.lo) - lo;
     const Wide step = s.delta > 0 ? s.delta : -s.delta;
-    Wide t = 0;
-    if (room <= INT64_MAX && step <= INT64_MAX) {
-        t = static_cast<std::int64_t>(room) / static_cast<std::int64_t>(step) + 1;
-    } else {
-        t = room / step + 1;
-    }
-    return std::min(static_cast<Count>(t), rem);
+    return std::min(room / step + 1, rem);
 }
 
 struct Bounds {
