@@ -53,24 +53,27 @@ public:
 
     friend constexpr Int128 operator*(const Int128& x, const Int128& y) {
         Int128 product = Multiply64(x.m_lo, y.m_lo);
-        product.m_hi += x.m_lo * y.m_hi + x.m_hi * y.m_lo;
+        if ((x.m_hi | y.m_hi) != 0) {
+            product.m_hi += x.m_lo * y.m_hi + x.m_hi * y.m_lo;
+        }
         return product;
     }
-    friend constexpr Int128 operator/(const Int128& x, const Int128& y) {
+    // Operands below 2^64 take one machine division; the rest, which only
+    // counts beyond 64 bits need, a long division out of line.
+    friend Int128 operator/(const Int128& x, const Int128& y) {
         if (x.m_hi == 0 && y.m_hi == 0) {
             return Words(x.m_lo / y.m_lo, 0);
         }
-        Int128 r;
-        const Int128 q = DivideMagnitudes(Magnitude(x), Magnitude(y), r);
-        return x.IsNegative() != y.IsNegative() ? -q : q;
+        Int128 remainder;
+        return Divide(x, y, remainder);
     }
-    friend constexpr Int128 operator%(const Int128& x, const Int128& y) {
+    friend Int128 operator%(const Int128& x, const Int128& y) {
         if (x.m_hi == 0 && y.m_hi == 0) {
             return Words(x.m_lo % y.m_lo, 0);
         }
-        Int128 r;
-        DivideMagnitudes(Magnitude(x), Magnitude(y), r);
-        return x.IsNegative() ? -r : r;
+        Int128 remainder;
+        Divide(x, y, remainder);
+        return remainder;
     }
 
     constexpr Int128& operator+=(const Int128& y) { return *this = *this + y; }
@@ -87,11 +90,11 @@ private:
 
     constexpr bool IsNegative() const { return (m_hi >> 63) != 0; }
 
-    // |x| read as unsigned: right for the lowest value too.
-    static constexpr Int128 Magnitude(const Int128& x) { return x.IsNegative() ? -x : x; }
-
     static constexpr Int128 Multiply64(std::uint64_t x, std::uint64_t y) {
         constexpr std::uint64_t kLow32 = 0xFFFFFFFFu;
+        if (((x | y) >> 32) == 0) {
+            return Words(x * y, 0);
+        }
         const std::uint64_t ll = (x & kLow32) * (y & kLow32);
         const std::uint64_t lh = (x & kLow32) * (y >> 32);
         const std::uint64_t hl = (x >> 32) * (y & kLow32);
@@ -100,27 +103,9 @@ private:
         return Words((ll & kLow32) | (middle << 32), hh + (lh >> 32) + (hl >> 32) + (middle >> 32));
     }
 
-    // Long division of two magnitudes read as unsigned, a bit at a time:
-    // only values beyond 64 bits come here, and they are rare.
-    static constexpr Int128 DivideMagnitudes(const Int128& n, const Int128& d, Int128& r) {
-        Int128 q;
-        r = Int128();
-        for (int bit = n.BitWidth() - 1; bit >= 0; --bit) {
-            const bool overflows = r.IsNegative();  // the shift leaves 128 bits
-            r = Words((r.m_lo << 1) | n.Bit(bit), (r.m_hi << 1) | (r.m_lo >> 63));
-            if (overflows || !UnsignedBelow(r, d)) {
-                r -= d;
-                q += PowerOfTwo(bit);
-            }
-        }
-        return q;
-    }
-
-    static constexpr bool UnsignedBelow(const Int128& x, const Int128& y) {
-        return x.m_hi != y.m_hi ? x.m_hi < y.m_hi : x.m_lo < y.m_lo;
-    }
-
-    constexpr std::uint64_t Bit(int n) const { return (n < 64 ? m_lo >> n : m_hi >> (n - 64)) & 1; }
+    // The quotient, truncated towards zero, and the remainder, with the
+    // sign of the dividend.
+    static Int128 Divide(const Int128& x, const Int128& y, Int128& remainder);
 
     std::uint64_t m_lo = 0;
     std::uint64_t m_hi = 0;
