@@ -204,24 +204,6 @@ TEST(LocationArithmetic, SingleComponentGoesOutOfRangeAndKeepsTheError) {
     EXPECT_EQ(l->GetLocationError(), LE_NONE);
 }
 
-TEST(LocationArithmetic, HugeCountsGiveTheSameResultAsTheDefinition) {
-    // outermost 0-99999, middle 0-999, inner 0-63
-    auto l = Single(5, 63, Desc(LR_DECIMAL, 2));
-    auto* middle = new CQZLocation(7, TableOffsetRange{0, 999}, Desc(LR_DECIMAL, 3));
-    middle->AttatchFriendLocation(Single(11, 99999, Desc(LR_DECIMAL, 5)).release());
-    l->AttatchFriendLocation(middle);
-    const long long before = 5 + 64LL * (7 + 1000LL * 11);
-    *l += 2000000000;
-    const long long after = before + 2000000000;
-    EXPECT_EQ(middle->GetFriendLocation()->GetRawLocation(), after / 64000);
-    EXPECT_EQ(middle->GetRawLocation() % 1000, (after / 64) % 1000);
-    EXPECT_EQ(l->GetRawLocation() % 64, after % 64);
-    EXPECT_EQ(l->IsValid(), 1);
-    *l -= 2000000000;
-    EXPECT_EQ(l->GetRawLocation(), before);
-    EXPECT_EQ(l->GetLocationError(), LE_NONE);
-}
-
 std::array<int, 5> Ops(const CQZLocation& a, const auto& b) {
     return {a == b, a<b, a> b, a <= b, a >= b};
 }
