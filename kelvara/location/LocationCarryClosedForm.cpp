@@ -1,25 +1,16 @@
-// The closed-form carry: what reaches each component is told in a few
-// numbers, and each component's answer is worked out from them directly, in
-// 64-bit arithmetic, for the chains drivers use (LocationCarry.h says which).
+// The closed-form carry, for the chains drivers use (LocationCarry.h says
+// which): what reaches each component is told in a few numbers, and its
+// answer is worked out from them in 64-bit arithmetic.
 //
-// - The first component's carry sends its friend j steps in one direction,
-//   back to back, then a check. A few steps are sent as a tail of symbols
-//   known one by one instead; while every stream up the chain stays such a
-//   tail ("exact"), each component simply follows it whatever its state, so
-//   small counts go through any chain this way.
-// - Otherwise a component receives a run of steps in one direction with
-//   checks between them (at least one after each step), then a short tail.
-//
-// For a run the component must start in range. Then, if it stays in range or
-// does not carry, only the net move and the lowest and highest offsets it
-// passes matter. A carrying component that wraps runs round its cycle of M
-// values: after a wrap it can sit below a minimum above 0, where every symbol
-// flips it between "low" (u < a) and "high" (u + M) until it climbs back to
-// a. With the steps back to back that crossing has a closed form (Run); the
-// tail is followed symbol by symbol. Everything else (a component out of
-// range meeting a run, checks meeting a wrapped component between the steps
-// of a run, a run that also steps back reaching a component that wraps, tails
-// that outgrow their room, very deep chains) is left to the general carry.
+// The first component sends j steps in one direction, back to back, then a
+// check. Up to kStepsOneByOne steps go as a tail of single symbols, which
+// every component follows one by one whatever its state ("exact"). Beyond
+// that a component receives a run of steps with checks between them, then a
+// short tail. For a run it must start in range; if it stays in range or does
+// not carry, only the net move and the extreme offsets matter. A carrying
+// component that wraps passes a minimum above 0 flipping between low (u < a)
+// and high (u + M); with the steps back to back that has a closed form
+// (Run). A chain that needs anything else goes to the general carry.
 #include <algorithm>
 #include <array>
 #include <climits>

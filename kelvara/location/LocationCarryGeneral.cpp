@@ -1,29 +1,21 @@
 // The general carry: reaches what the step-by-step rules of LocationCarry.h
 // reach, in time that does not grow with the amount carried.
 //
-// Seen from one component, a check and the steps of a carry are a stream of
-// three symbols: U (value + 1, then check), D (value - 1, then check) and C
-// (check alone). Each symbol it receives makes it send its friend C, "U C"
-// or "D C" (a longer run only when it starts far outside its range). These
-// streams are very regular, so they are passed up the chain as programs:
-// runs of a symbol and repeated blocks, with counts.
-//
-// - Inside its range a block only moves a component's value and sends one C
-//   per symbol: a run of blocks that stays in range is applied at once.
-// - A component whose minimum index a is above 0 is left below it by a wrap
-//   (at u < a, "low"); every later symbol flips it between u and u + M
-//   ("high"), sending "D C" from low and "U C" from high, until its value
-//   reaches a again. Such a run is applied at once too, and sends an
-//   alternation.
-// - Anywhere else a block is followed symbol by symbol, remembering the state
-//   at the start of each. A component's future depends only on its value and
-//   what it receives, so when a block starts at a value seen before, the rest
-//   of the run is skipped by whole periods and the friend receives one
-//   period's output as a repeated block. For a block that moves the value by
-//   nothing (checks, alternations) the state of the whole rest of the chain
-//   is compared as well: when that repeats, nothing above would change, and
-//   the periods are skipped without passing anything on.
-// Every count stays exact, so the result is the step-by-step one.
+// Each symbol a component receives (U: +1 then check, D: -1 then check, C:
+// check alone) makes it send its friend C, "U C" or "D C". These streams go
+// up the chain as programs: runs of one symbol and repeated blocks, with
+// counts. A run of blocks is applied at once where that is exact:
+// - inside the component's range a block only moves the value and sends one
+//   C per symbol;
+// - below a minimum above 0, where a wrap leaves it (u < a), every symbol
+//   flips the value between u and u + M and sends "D C" and "U C" in turn,
+//   until the value reaches a: an alternation.
+// Elsewhere blocks are followed symbol by symbol. A component's future
+// depends only on its value and what it receives, so a block that starts at
+// a value seen before in the run closes a period: the rest of the run is
+// skipped by whole periods and the friend receives one period's output as a
+// repeated block. For blocks that move the value by nothing the state of the
+// whole rest of the chain must repeat too, and then nothing is passed on.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
