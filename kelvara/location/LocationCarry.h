@@ -16,7 +16,8 @@
 // is four billion steps, each rippling up the chain). This implementation
 // reaches exactly the same values, valid flags and error codes, including an
 // LE_RANGE left behind by a state that only existed half-way, at a cost that
-// does not grow with the amount.
+// does not grow with the amount: a closed form for the chains drivers use,
+// a general carry for the rest (LocationCarryEngines.h).
 //
 // Values are 32-bit and wrap around as 32-bit arithmetic does (the friend of
 // a component at 2147483647 that is incremented goes to -2147483648).

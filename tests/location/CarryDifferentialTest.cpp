@@ -1,8 +1,9 @@
-// The carry against the step-by-step rules it must reproduce: the literal
-// loops are kept here as the reference, and both are run on many random
-// chains, definitions, values and amounts.
+// The carry engines against the step-by-step rules they must reproduce (the
+// literal loops are kept here as the reference) and against each other, on
+// many random chains, definitions, values and amounts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -14,6 +15,12 @@
 namespace {
 
 using Chain = std::vector<QZLocationCarryState>;
+using CheckFn = int (*)(QZLocationCarryState*, std::size_t);
+
+LONG Add32(LONG value, LONG amount) {
+    return static_cast<LONG>(static_cast<std::uint32_t>(value) +
+                             static_cast<std::uint32_t>(amount));
+}
 
 // The range check exactly as the rules state it, one step at a time.
 class StepByStep {
@@ -27,42 +34,30 @@ public:
             throw OutOfSteps{};
         }
         QZLocationCarryState& c = m_chain[i];
-        const std::int64_t a = c.nMinIndex;
-        const std::int64_t b = c.nMaxIndex;
-        const std::int64_t m = b + 1;
+        const std::int64_t m = std::int64_t{c.nMaxIndex} + 1;
+        const bool carries = QZLocationCarries(c.nMinIndex, c.nMaxIndex);
         if (i + 1 < m_chain.size()) {
-            if (QZLocationCarries(c.nMinIndex, c.nMaxIndex)) {
-                if (c.nValue > b) {
-                    do {
-                        Step(i + 1, 1);
-                        c.nValue = static_cast<LONG>(c.nValue - m);
-                    } while (c.nValue > b);
-                    Check(i + 1);
-                } else {
-                    while (c.nValue < a) {
-                        Step(i + 1, -1);
-                        c.nValue = static_cast<LONG>(c.nValue + m);
-                    }
-                    Check(i + 1);
-                }
+            if (carries && c.nValue > c.nMaxIndex) {
+                do {
+                    Step(i + 1, 1);
+                    c.nValue = static_cast<LONG>(c.nValue - m);
+                } while (c.nValue > c.nMaxIndex);
             } else {
-                Check(i + 1);
+                while (carries && c.nValue < c.nMinIndex) {
+                    Step(i + 1, -1);
+                    c.nValue = static_cast<LONG>(c.nValue + m);
+                }
             }
+            Check(i + 1);
         }
-        if (a <= c.nValue && c.nValue <= b) {
-            c.bValid = 1;
-            return 1;
-        }
-        c.bValid = 0;
-        c.nError = LE_RANGE;
-        return 0;
+        c.bValid = c.nMinIndex <= c.nValue && c.nValue <= c.nMaxIndex ? 1 : 0;
+        c.nError = c.bValid ? c.nError : LE_RANGE;
+        return c.bValid;
     }
 
 private:
     void Step(std::size_t i, int d) {
-        QZLocationCarryState& c = m_chain[i];
-        c.nValue =
-            static_cast<LONG>(static_cast<std::uint32_t>(c.nValue) + static_cast<std::uint32_t>(d));
+        m_chain[i].nValue = Add32(m_chain[i].nValue, d);
         Check(i);
     }
 
@@ -80,203 +75,124 @@ std::string Describe(const Chain& chain) {
     return s;
 }
 
+bool Same(const Chain& x, const Chain& y) {
+    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const auto& p, const auto& q) {
+        return p.nValue == q.nValue && p.bValid == q.bValid && p.nError == q.nError;
+    });
+}
+
 struct Generator {
     std::mt19937 rng;
     int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
 
+    // Mostly small moduli, with nonzero and negative minimums, and
+    // definitions that never carry (no modulus, or an empty range).
     QZLocationCarryState Component() {
-        QZLocationCarryState c{};
-        const int kind = Pick(0, 9);
-        int b = kind < 7 ? Pick(0, 9) : Pick(10, 300);
+        int b = Pick(0, 9) < 7 ? Pick(0, 9) : Pick(10, 300);
         int a = 0;
-        switch (Pick(0, 9)) {
-            case 0:
-            case 1:
-            case 2:
-                b = std::max(b, 1);
-                a = Pick(1, b);  // nonzero minimum (may equal the maximum)
-                break;
-            case 3:
-                a = -Pick(1, 5);
-                break;
-            case 4:
-                if (Pick(0, 3) == 0) {
-                    b = -Pick(1, 3);  // no modulus: never carries
-                    a = b - Pick(0, 3);
-                } else {
-                    a = b + Pick(1, 5);  // empty range: never carries
-                }
-                break;
-            default:
-                break;
+        const int kind = Pick(0, 9);
+        if (kind < 3) {
+            b = std::max(b, 1);
+            a = Pick(1, b);
+        } else if (kind == 3) {
+            a = -Pick(1, 5);
+        } else if (kind == 4 && Pick(0, 3) == 0) {
+            b = -Pick(1, 3);
+            a = b - Pick(0, 3);
+        } else if (kind == 4) {
+            a = b + Pick(1, 5);
         }
-        c.nMinIndex = a;
-        c.nMaxIndex = b;
         const int span = std::max(b - a, 1);
-        c.nValue = Pick(0, 3) == 0 ? a + Pick(-2 * span - 3, 3 * span + 3)
-                                   : a + Pick(0, std::max(b - a, 0));
-        c.bValid = Pick(0, 1);
-        c.nError = Pick(0, 4) == 0 ? LE_RANGE : LE_NONE;
-        return c;
-    }
-
-    Chain MakeChain() {
-        Chain chain(static_cast<std::size_t>(Pick(1, 5)));
-        for (auto& c : chain) {
-            c = Component();
-        }
-        return chain;
+        const int value = Pick(0, 3) == 0 ? a + Pick(-2 * span - 3, 3 * span + 3)
+                                          : a + Pick(0, std::max(b - a, 0));
+        return {value, Pick(0, 1), Pick(0, 4) == 0 ? LE_RANGE : LE_NONE, a, b};
     }
 
     LONG Amount() {
-        switch (Pick(0, 3)) {
-            case 0:
-                return Pick(-3, 3);
-            case 1:
-                return Pick(-100, 100);
-            case 2:
-                return Pick(-5000, 5000);
-            default:
-                return Pick(-200000, 200000);
-        }
+        const int limits[] = {3, 100, 5000, 200000};
+        const int limit = limits[Pick(0, 3)];
+        return Pick(-limit, limit);
     }
 };
 
-using CheckFn = int (*)(QZLocationCarryState*, std::size_t);
-
-// Runs a few amounts in a row on each chain, so that later ones start from
-// the states (flipped components, sticky errors) earlier ones left.
-void RunDifferential(CheckFn check, unsigned seed, int chains, int* compared) {
-    Generator gen{std::mt19937(seed)};
-    for (int n = 0; n < chains; ++n) {
-        Chain fast = gen.MakeChain();
-        Chain slow = fast;
-        for (int op = 0; op < 6; ++op) {
-            const LONG amount = gen.Amount();
-            const Chain before = fast;
-            fast[0].nValue = static_cast<LONG>(static_cast<std::uint32_t>(fast[0].nValue) +
-                                               static_cast<std::uint32_t>(amount));
-            slow[0].nValue = fast[0].nValue;
-            int expected = 0;
-            try {
-                StepByStep reference(slow, 3000000);
-                expected = reference.Check(0);
-            } catch (const StepByStep::OutOfSteps&) {
-                break;
-            }
-            const int got = check(fast.data(), fast.size());
-            ++*compared;
-            ASSERT_EQ(got, expected) << "before: " << Describe(before) << " amount " << amount;
-            for (std::size_t i = 0; i < fast.size(); ++i) {
-                ASSERT_EQ(fast[i].nValue, slow[i].nValue)
-                    << "component " << i << " before: " << Describe(before) << " amount " << amount
-                    << "\n got " << Describe(fast) << "\nwant " << Describe(slow);
-                ASSERT_EQ(fast[i].bValid, slow[i].bValid)
-                    << "component " << i << " before: " << Describe(before) << " amount " << amount
-                    << "\n got " << Describe(fast) << "\nwant " << Describe(slow);
-                ASSERT_EQ(fast[i].nError, slow[i].nError)
-                    << "component " << i << " before: " << Describe(before) << " amount " << amount
-                    << "\n got " << Describe(fast) << "\nwant " << Describe(slow);
+// A few amounts in a row on each chain, so that later ones start from the
+// states (flipped components, sticky errors) earlier ones left.
+TEST(CarryDifferential, EachEngineMatchesStepByStepOnRandomChains) {
+    const struct {
+        const char* name;
+        CheckFn check;
+        unsigned seed;
+    } engines[] = {{"general", &QZLocationCheckRangeGeneral, 1234u},
+                   {"with shortcuts", &QZLocationCheckRange, 98765u}};
+    for (const auto& engine : engines) {
+        SCOPED_TRACE(engine.name);
+        Generator gen{std::mt19937(engine.seed)};
+        int compared = 0;
+        for (int n = 0; n < 4000; ++n) {
+            Chain fast(static_cast<std::size_t>(gen.Pick(1, 5)));
+            std::generate(fast.begin(), fast.end(), [&] { return gen.Component(); });
+            Chain slow = fast;
+            for (int op = 0; op < 6; ++op) {
+                const Chain before = fast;
+                const LONG amount = gen.Amount();
+                fast[0].nValue = slow[0].nValue = Add32(fast[0].nValue, amount);
+                int expected = 0;
+                try {
+                    expected = StepByStep(slow, 3000000).Check(0);
+                } catch (const StepByStep::OutOfSteps&) {
+                    break;
+                }
+                ASSERT_EQ(engine.check(fast.data(), fast.size()), expected) << Describe(before);
+                ASSERT_TRUE(Same(fast, slow))
+                    << "before: " << Describe(before) << " amount " << amount << "\n got "
+                    << Describe(fast) << "\nwant " << Describe(slow);
+                ++compared;
             }
         }
+        EXPECT_GT(compared, 15000);
     }
 }
 
-TEST(CarryDifferential, GeneralCarryMatchesStepByStepOnRandomChains) {
-    int compared = 0;
-    RunDifferential(&QZLocationCheckRangeGeneral, 1234u, 4000, &compared);
-    EXPECT_GT(compared, 15000);
-}
-
-TEST(CarryDifferential, CheckWithShortcutsMatchesStepByStepOnRandomChains) {
-    int compared = 0;
-    RunDifferential(&QZLocationCheckRange, 98765u, 4000, &compared);
-    EXPECT_GT(compared, 15000);
-}
-
-// Amounts far beyond the step-by-step reference, on chains whose components
-// above the first start in range, most with minimums above 0 (1-based tables
-// and offset windows): the shortcut these chains take must end exactly where
-// the general carry does, flags and sticky errors included.
-TEST(CarryDifferential, ShortcutMatchesGeneralCarryOnHugeAmounts) {
-    Generator gen{std::mt19937(2718u)};
-    for (int n = 0; n < 3000; ++n) {
-        Chain chain(static_cast<std::size_t>(gen.Pick(2, 5)));
-        for (auto& c : chain) {
-            c.nMaxIndex = gen.Pick(0, 2) == 0 ? gen.Pick(1, 6) : gen.Pick(1, 5000);
-            switch (gen.Pick(0, 3)) {
-                case 0:
-                    c.nMinIndex = 0;
-                    break;
-                case 1:
-                    c.nMinIndex = 1;
-                    break;
-                case 2:
-                    c.nMinIndex = gen.Pick(1, c.nMaxIndex);
-                    break;
-                default:
-                    c.nMinIndex = -gen.Pick(1, 9);
-                    break;
-            }
-            c.nValue = gen.Pick(c.nMinIndex, c.nMaxIndex);
-            c.bValid = gen.Pick(0, 1);
-            c.nError = gen.Pick(0, 1) == 0 ? LE_NONE : LE_RANGE;
-        }
-        const LONG amount =
-            gen.Pick(0, 1) == 0 ? gen.Pick(1000000, 2000000000) : -gen.Pick(1000000, 2000000000);
-        chain[0].nValue = static_cast<LONG>(static_cast<std::uint32_t>(chain[0].nValue) +
-                                            static_cast<std::uint32_t>(amount));
-        const Chain before = chain;
-        Chain general = chain;
-        const int got = QZLocationCheckRange(chain.data(), chain.size());
-        const int want = QZLocationCheckRangeGeneral(general.data(), general.size());
-        ASSERT_EQ(got, want) << Describe(before);
-        for (std::size_t i = 0; i < chain.size(); ++i) {
-            ASSERT_TRUE(chain[i].nValue == general[i].nValue &&
-                        chain[i].bValid == general[i].bValid &&
-                        chain[i].nError == general[i].nError)
-                << "component " << i << " before: " << Describe(before) << "\n got "
-                << Describe(chain) << "\nwant " << Describe(general);
-        }
-    }
-}
-
-// Amounts far beyond what the step-by-step reference can run: every carry
-// moves a modulus from a component to one step of its friend, so the
-// weighted sum of the values grows by exactly the amount.
-TEST(CarryDifferential, HugeAmountsMoveTheWeightedSumByExactlyTheAmount) {
-    __extension__ typedef __int128 Wide;
-    Generator gen{std::mt19937(4242u)};
+// Amounts far beyond the reference, on chains whose components above the
+// first start in range, many with minimums above 0 (one-based tables and
+// offset windows). The shortcut must end exactly where the general carry
+// does, and every carry moves a modulus from a component to one step of its
+// friend, so the weighted sum of the values moves by exactly the amount.
+TEST(CarryDifferential, HugeAmountsShortcutMatchesGeneralAndKeepsTheWeightedSum) {
+    // Modulo 2^64 on both sides of the comparison.
     const auto weighted = [](const Chain& chain) {
-        Wide sum = 0;
-        Wide weight = 1;
+        std::uint64_t sum = 0;
+        std::uint64_t weight = 1;
         for (const auto& c : chain) {
-            sum += weight * c.nValue;
-            weight *= static_cast<Wide>(c.nMaxIndex) + 1;
+            sum += weight * static_cast<std::uint64_t>(std::int64_t{c.nValue});
+            weight *= static_cast<std::uint64_t>(c.nMaxIndex) + 1;
         }
         return sum;
     };
-    for (int n = 0; n < 3000; ++n) {
+    Generator gen{std::mt19937(2718u)};
+    for (int n = 0; n < 6000; ++n) {
         Chain chain(static_cast<std::size_t>(gen.Pick(2, 5)));
         for (auto& c : chain) {
-            c.nMaxIndex = gen.Pick(0, 3) == 0 ? gen.Pick(0, 3) : gen.Pick(0, 60000);
-            c.nMinIndex = gen.Pick(0, 1) == 0 ? 0 : gen.Pick(0, c.nMaxIndex);
-            c.nValue = gen.Pick(c.nMinIndex, c.nMaxIndex);
-            c.bValid = 1;
-            c.nError = LE_NONE;
+            c.nMaxIndex = gen.Pick(0, 2) == 0 ? gen.Pick(0, 6) : gen.Pick(1, 60000);
+            const int mins[] = {0, 1, gen.Pick(1, std::max(c.nMaxIndex, 1)), -gen.Pick(1, 9)};
+            c.nMinIndex = std::min(mins[gen.Pick(0, 3)], c.nMaxIndex);
+            c = {gen.Pick(c.nMinIndex, c.nMaxIndex), gen.Pick(0, 1),
+                 gen.Pick(0, 1) == 0 ? LE_NONE : LE_RANGE, c.nMinIndex, c.nMaxIndex};
         }
-        chain.back().nMinIndex = -2000000000;
-        chain.back().nMaxIndex = 2000000000;
-        chain.back().nValue = gen.Pick(-1000, 1000);
-        const Wide before = weighted(chain);
-        const LONG amount = gen.Pick(0, 1) == 0 ? gen.Pick(1900000000, 2000000000)
-                                                : -gen.Pick(1900000000, 2000000000);
-        chain[0].nValue = static_cast<LONG>(static_cast<std::uint32_t>(chain[0].nValue) +
-                                            static_cast<std::uint32_t>(amount));
-        const Wide wrapped = weighted(chain) - before;
-        QZLocationCheckRangeGeneral(chain.data(), chain.size());
-        ASSERT_EQ(static_cast<long long>(weighted(chain) - before), static_cast<long long>(wrapped))
-            << Describe(chain);
+        if (n % 2 == 0) {
+            chain.back() = {gen.Pick(-1000, 1000), 1, LE_NONE, -2000000000, 2000000000};
+        }
+        const LONG sign = gen.Pick(0, 1) == 0 ? 1 : -1;
+        const LONG amount = sign * gen.Pick(1000000, 2000000000);
+        chain[0].nValue = Add32(chain[0].nValue, amount);
+        const Chain before = chain;
+        Chain general = chain;
+        ASSERT_EQ(QZLocationCheckRange(chain.data(), chain.size()),
+                  QZLocationCheckRangeGeneral(general.data(), general.size()))
+            << Describe(before);
+        ASSERT_TRUE(Same(chain, general)) << "before: " << Describe(before) << "\n got "
+                                          << Describe(chain) << "\nwant " << Describe(general);
+        ASSERT_EQ(weighted(chain), weighted(before)) << Describe(before);
     }
 }
 
