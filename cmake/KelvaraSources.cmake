@@ -55,8 +55,12 @@ set(KELVARA_PORTABLE_SOURCES
   kelvara/addressing/EDFParser.cpp
   kelvara/addressing/EDFRange.cpp
   kelvara/addressing/RemoteAddress.cpp
+  kelvara/location/Int128.cpp
   kelvara/location/LocationCarry.cpp
+  kelvara/location/LocationCarryClosedForm.cpp
+  kelvara/location/LocationCarryGeneral.cpp
   kelvara/location/QZLocation.cpp
+  kelvara/location/QZLocationArithmetic.cpp
   kelvara/netmsg/QZNetMsg.cpp)
 
 set(KELVARA_POSIX_SOURCES
@@ -89,3 +93,8 @@ foreach(_folder IN LISTS KELVARA_HEADER_FOLDERS)
   file(GLOB _headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${_folder}/*.h)
   list(APPEND KELVARA_HEADERS ${_headers})
 endforeach()
+
+# Headers the library's sources share among themselves: not installed.
+set(KELVARA_PRIVATE_HEADERS
+  kelvara/location/Int128.h
+  kelvara/location/LocationCarryEngines.h)

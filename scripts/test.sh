@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-stages=${*:-format normal asan tsan fuzz}
+stages=${*:-format portable normal asan tsan fuzz}
 jobs=${JOBS:-2}
 fuzz_seconds=${FUZZ_SECONDS:-20}
 
