@@ -13,7 +13,6 @@
 namespace {
 
 using kelvara_test::Bytes;
-using kelvara_test::LoadFrom;
 
 std::vector<CString> Lines(const CStringList& list) {
     std::vector<CString> lines;
@@ -38,7 +37,7 @@ Bytes Stored(CObject& record) {
 // Loads a record; the cause of the archive exception, or none.
 int LoadCause(CObject& record, const Bytes& bytes) {
     try {
-        LoadFrom(bytes, [&](CArchive& ar) { record.Serialize(ar); });
+        kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { record.Serialize(ar); });
     } catch (const CArchiveException& e) {
         return e.m_cause;
     }
@@ -72,20 +71,17 @@ TEST(PropertyStringList, RecordsReadBackInDumpOrderEachTakingOnlyItsOwnLines) {
     EXPECT_EQ(Stored(port2), Stored(port));
     EXPECT_EQ(Stored(flow2), Stored(flow));
     EXPECT_EQ(Stored(timing2), Stored(timing));
-}
 
-TEST(PropertyStringList, UpdateTakesAPartialSetBlanksAroundNumbersAndStopsAtAnotherRecord) {
-    CStringList list = ListOf({"Port.BaudRate= 19200 ", "Port.Parity=+1", "Flow.X=1", "garbage"});
-    CPortProperties port;
-    ASSERT_TRUE(port.UpdateFromStringList(&list));
-    EXPECT_EQ(port.m_dwBaudRate, 19200u);
-    EXPECT_EQ(port.m_Parity, CPortProperties::PARITY_EVEN);
-    EXPECT_EQ(port.m_wDataBits, 8);  // absent: kept
+    // A partial set, blanks around numbers; text values are taken whole.
+    list = ListOf({"Port.BaudRate= 19200 ", "Port.Parity=+1", "Flow.X=1", "garbage"});
+    ASSERT_TRUE(port2.UpdateFromStringList(&list));
+    EXPECT_EQ(port2.m_dwBaudRate, 19200u);
+    EXPECT_EQ(port2.m_Parity, CPortProperties::PARITY_EVEN);
+    EXPECT_EQ(port2.m_StopBits, CPortProperties::STOPBITS_TWO);  // absent: kept
     EXPECT_EQ(Lines(list), (std::vector<CString>{"Flow.X=1", "garbage"}));
-
-    CStringList text = ListOf({"General.Version=v1.2 = final"});
+    list = ListOf({"General.Version=v1.2 = final"});
     CGeneralProperties general;
-    ASSERT_TRUE(general.UpdateFromStringList(&text));
+    ASSERT_TRUE(general.UpdateFromStringList(&list));
     EXPECT_EQ(general.m_strVersion, "v1.2 = final");
 }
 
@@ -96,7 +92,6 @@ TEST(PropertyStringList, BadLinesFailAndChangeNeitherRecordNorList) {
         {"garbage"},
         {"Port.BaudRate"},
         {"Port.BaudRate="},
-        {"Port.BaudRate=fast"},
         {"Port.BaudRate=12abc"},
         {"Port.BaudRate=-1"},          // unsigned field
         {"Port.BaudRate=4294967296"},  // one past 32 bits
@@ -164,15 +159,13 @@ TEST(PropertyStringList, RangedFieldsTakeOnlyTheirValues) {
                 std::unique_ptr<CQZProperties> record = field.make();
                 const Bytes before = Stored(*record);
                 EXPECT_EQ(record->UpdateFromStringList(&list), bAccepted) << line;
-                EXPECT_EQ(list.GetCount(), bAccepted ? 0 : 1) << line;
                 CStringList dumped;
                 record->DumpToStringList(dumped);
                 const std::vector<CString> held = Lines(dumped);
-                if (bAccepted) {
-                    EXPECT_NE(std::find(held.begin(), held.end(), line), held.end()) << line;
-                } else {
-                    EXPECT_EQ(Stored(*record), before) << line;
-                }
+                // Taken, the line is gone from the list and dumps as given.
+                EXPECT_EQ(std::find(held.begin(), held.end(), line) != held.end(), bAccepted);
+                EXPECT_EQ(list.GetCount(), bAccepted ? 0 : 1) << line;
+                EXPECT_TRUE(bAccepted || Stored(*record) == before) << line;
             }
         }
     }
@@ -226,11 +219,6 @@ TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndRoundTrips) {
     ASSERT_EQ(LoadCause(back, b), CArchiveException::none);
     EXPECT_EQ(back.m_dwTimeout, 0x01020304u);
     EXPECT_EQ(back.GetVersion(), 2);  // restored by the load
-    CGeneralProperties general;
-    general.m_strVersion = "Driver 3.1";
-    CGeneralProperties general2;
-    ASSERT_EQ(LoadCause(general2, Stored(general)), CArchiveException::none);
-    EXPECT_EQ(general2.m_strVersion, "Driver 3.1");
 }
 
 TEST(PropertyArchive, DamagedOrForeignRecordsThrowAndLeaveTheRecordAsItWas) {
@@ -254,9 +242,6 @@ TEST(PropertyArchive, DamagedOrForeignRecordsThrowAndLeaveTheRecordAsItWas) {
     CTimeoutOnlyProperties timeout;
     EXPECT_EQ(LoadCause(target, Stored(timeout)), CArchiveException::badClass);
     EXPECT_EQ(Stored(target), unchanged);
-    CTimingProperties timing;
-    EXPECT_EQ(LoadCause(timeout, Stored(timing)), CArchiveException::badClass);
-    EXPECT_EQ(timeout.m_dwTimeout, 1000u);
 }
 
 TEST(PropertyArchive, PollListKeepsEveryItemWholeAndRejectsHugeCounts) {
@@ -278,20 +263,6 @@ TEST(PropertyArchive, PollListKeepsEveryItemWholeAndRejectsHugeCounts) {
     huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F});  // count 2^31 - 1
     EXPECT_NE(LoadCause(back, huge), CArchiveException::none);
     EXPECT_EQ(back.m_PollList.GetSize(), 1);
-}
-
-TEST(PropertyAssignment, PackedRecordsCopyIntoDriverRecordsOfTheSameClassOnly) {
-    CPortData packed;
-    packed.m_PortProperties.m_dwBaudRate = 115200;
-    packed.m_FlowProperties.m_bFlowControlEnabled = 1;
-    CPortProperties port;
-    ASSERT_TRUE(AssignObjects(&port, &packed.m_PortProperties));
-    EXPECT_EQ(port.m_dwBaudRate, 115200u);
-    CTimingProperties timing;
-    EXPECT_FALSE(AssignObjects(&port, &timing));
-    CPortData copy;
-    ASSERT_TRUE(AssignObjects(&copy, &packed));
-    EXPECT_EQ(copy.m_FlowProperties.m_bFlowControlEnabled, 1);
 }
 
 TEST(PropertyPages, BelongToTheirRecordAndShowThroughTheHostsSheet) {

@@ -98,60 +98,46 @@ TEST_F(QZMutexTest, ExcludesThreadsUsingTheSameNameThroughSeparateObjects) {
 
 TEST_F(QZMutexTest, HolderMayLockAgainAndOnlyItsOwnHandleUnlocks) {
     CQZMutex mutex(Name());
-    CQZMutex other((std::string(Name()) + "-other").c_str());
+    // Another, under a name that could be no file's.
+    const std::string odd = std::string(Name()) + "/with slashes\\and " + std::string(300, 'x');
+    CQZMutex other(odd.c_str());
+    ASSERT_TRUE(other.IsValid());
     CQZMutex::CLock* pOuter = mutex.Lock();
     ASSERT_NE(pOuter, nullptr);
     CQZMutex::CLock* pInner = mutex.Lock(0);
     ASSERT_NE(pInner, nullptr);
+    CQZMutex::CLock* pOther = other.Lock(0);
+    ASSERT_NE(pOther, nullptr);
     EXPECT_FALSE(other.Unlock(pInner));
     EXPECT_FALSE(mutex.Unlock(nullptr));
+    EXPECT_TRUE(other.Unlock(pOther));
     EXPECT_TRUE(mutex.Unlock(pInner));
     EXPECT_TRUE(mutex.Unlock(pOuter));
     EXPECT_FALSE(mutex.Unlock(pOuter));  // no hold left
-    kelvara::platform::RemoveNamedMutex(std::string(Name()) + "-other");
+    EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(odd));
 }
 
-TEST_F(QZMutexTest, AnotherProcessHoldingItKeepsUsOutUntilItUnlocks) {
-    Holder holder(Name());
-    ASSERT_TRUE(holder.Holds());
+TEST_F(QZMutexTest, AnotherProcessKeepsUsOutUntilItUnlocksOrDiesHoldingIt) {
     CQZMutex mutex(Name());
-    EXPECT_EQ(mutex.Lock(0), nullptr);
-    EXPECT_EQ(mutex.Lock(20), nullptr);
-    ASSERT_TRUE(holder.Release());
-    CQZMutex::CLock* pLock = mutex.Lock(10000);
-    ASSERT_NE(pLock, nullptr);
-    EXPECT_FALSE(mutex.WasAbandoned());
-    EXPECT_TRUE(mutex.Unlock(pLock));
-}
-
-TEST_F(QZMutexTest, AHolderKilledWhileHoldingItLeavesItToBeTakenAgain) {
-    Holder holder(Name());
-    ASSERT_TRUE(holder.Holds());
-    CQZMutex mutex(Name());
-    EXPECT_EQ(mutex.Lock(0), nullptr);
-    ASSERT_TRUE(holder.Kill());
-    CQZMutex::CLock* pLock = mutex.Lock(10000);
-    ASSERT_NE(pLock, nullptr);
-    EXPECT_TRUE(mutex.WasAbandoned());
-    EXPECT_TRUE(mutex.Unlock(pLock));
-    // Usable as ever afterwards, by this process and by others.
-    pLock = mutex.Lock(0);
+    for (const bool bKilled : {false, true}) {
+        Holder holder(Name());
+        ASSERT_TRUE(holder.Holds());
+        EXPECT_EQ(mutex.Lock(0), nullptr);
+        EXPECT_EQ(mutex.Lock(20), nullptr);
+        ASSERT_TRUE(bKilled ? holder.Kill() : holder.Release());
+        CQZMutex::CLock* pLock = mutex.Lock(10000);
+        ASSERT_NE(pLock, nullptr);
+        EXPECT_EQ(mutex.WasAbandoned() != FALSE, bKilled);
+        EXPECT_TRUE(mutex.Unlock(pLock));
+    }
+    // Usable as ever after a holder died, by this process and by others.
+    CQZMutex::CLock* pLock = mutex.Lock(0);
     ASSERT_NE(pLock, nullptr);
     EXPECT_FALSE(mutex.WasAbandoned());
     EXPECT_TRUE(mutex.Unlock(pLock));
     Holder next(Name());
     EXPECT_TRUE(next.Holds());
     EXPECT_TRUE(next.Release());
-}
-
-TEST_F(QZMutexTest, NamesThatAreNoFileNamesStillWork) {
-    const std::string odd = std::string(Name()) + "/with slashes\\and " + std::string(300, 'x');
-    CQZMutex mutex(odd.c_str());
-    ASSERT_TRUE(mutex.IsValid());
-    CQZMutex::CLock* pLock = mutex.Lock(0);
-    ASSERT_NE(pLock, nullptr);
-    EXPECT_TRUE(mutex.Unlock(pLock));
-    EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(odd));
 }
 
 TEST_F(QZMutexTest, AScopedProcessSharesTheNameOnlyWithItsScope) {
