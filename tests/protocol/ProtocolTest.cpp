@@ -3,78 +3,20 @@
 // transfer blocks, read statistics, stop; and driver plug-ins.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
-#include "kelvara/platform/FakeSerialDevice.h"
 #include "support/ArchiveBytes.h"
-#include "support/Wait.h"
 
 namespace {
 
-using kelvara::platform::FakeSerialDevice;
 using kelvara_test::Bytes;
 using kelvara_test::StoreWith;
 
 constexpr const char* kRemoteFormat = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
-
-// A serial driver as a driver author writes one: StartProtocol opens its
-// COM port with the driver's records, and each block is one exchange: the
-// request 'R', offset (two bytes, high first), count; the reply the points.
-class CTestSerialDriver : public CSerialProtocol {
-public:
-    CTestSerialDriver() : CSerialProtocol("", kRemoteFormat) {}
-    ~CTestSerialDriver() override { StopProtocol(); }
-    DWORD StartProtocol() override {
-        DWORD dwResult = CSerialProtocol::StartProtocol();
-        if (dwResult == SE_NO_ERROR) {
-            m_pPort = std::make_unique<CComPort>(&m_PortProperties, &m_FlowProperties,
-                                                 &m_TimingProperties, this);
-            dwResult = m_pPort->Open();
-        }
-        return dwResult == SE_NO_ERROR ? m_pPort->Init() : dwResult;
-    }
-    DWORD StopProtocol() override {
-        if (m_pPort) {
-            m_pPort->Close();
-            m_pPort.reset();
-        }
-        return CSerialProtocol::StopProtocol();
-    }
-    DWORD TransferData(CComBlock* pBlock) override {
-        CString strOffset;
-        pBlock->GetFirstAddress()->Field("Offset", strOffset);
-        const auto dwOffset = static_cast<DWORD>(std::strtoul(strOffset, nullptr, 10));
-        CCombuf request;
-        for (const DWORD dw : {DWORD{'R'}, dwOffset >> 8, dwOffset, pBlock->GetPointCount()}) {
-            request += static_cast<BYTE>(dw);
-        }
-        DWORD dwResult = m_pPort->Write(&request, GetCommsStats());
-        CCombuf reply;
-        if (dwResult == SE_NO_ERROR) {
-            dwResult = m_pPort->Read(&reply, pBlock->GetPointCount(), GetCommsStats());
-        }
-        if (dwResult == SE_NO_ERROR) {
-            CByteArray data;
-            data.Append(reply);
-            pBlock->SetBlockData(&data);
-            pBlock->SetBlockGood();
-        } else {
-            pBlock->SetStandardErrorCode(dwResult, GetCommsStats());
-            pBlock->SetBlockBad();
-        }
-        pBlock->SetComTime(10);
-        CSerialProtocol::TransferData(pBlock);
-        return dwResult;
-    }
-
-private:
-    std::unique_ptr<CComPort> m_pPort;
-};
 
 // A record's start as a host stored it: version 2, second member 0,
 // layout 2, the record's name.
@@ -139,30 +81,23 @@ int LoadProperties(CProtocol& driver, const Bytes& bytes) {
     return CArchiveException::none;
 }
 
-// A block as a host builds it, from an address the driver has checked.
-std::unique_ptr<CComBlock> Block(CProtocol& driver, const char* pszAddress, DWORD dwPoints,
-                                 const char* pszFormat = kRemoteFormat) {
-    CRemoteAddress address(pszAddress, pszFormat, nullptr);
-    EXPECT_EQ(driver.ValidateRemoteAddress(&address), static_cast<DWORD>(EDF_OK)) << pszAddress;
-    return std::make_unique<CComBlock>(&address, 17, 1, dwPoints, 1);
-}
-
 TEST(ProtocolBase, StartsOnceStopsOnceAndCountsEveryBlockItIsGiven) {
     CProtocol driver;
+    CRemoteAddress address("D0010", kRemoteFormat, nullptr);
+    ASSERT_EQ(driver.ValidateRemoteAddress(&address), static_cast<DWORD>(EDF_OK));
+    const auto transfer = [&](DWORD dwComTime, bool bDevice) {
+        CComBlock block(&address, 17, 1, 4, 1);
+        block.SetComTime(dwComTime);
+        return bDevice ? driver.TransferDeviceData(&block) : driver.TransferData(&block);
+    };
     EXPECT_EQ(driver.StopProtocol(), 2007u);
-    auto early = Block(driver, "D0000", 1);  // counted although not started
-    early->SetComTime(10);
-    EXPECT_EQ(driver.TransferData(early.get()), 0u);
+    EXPECT_EQ(transfer(10, false), 0u);  // counted although not started
     ASSERT_EQ(driver.StartProtocol(), 0u);
     EXPECT_EQ(driver.StartProtocol(), 2006u);
     EXPECT_TRUE(driver.IsStarted());
-    for (DWORD dwPoints : {4, 2}) {
-        auto block = Block(driver, "D0010", dwPoints);
-        block->SetComTime(10);
-        EXPECT_EQ(driver.TransferData(block.get()), 0u);
-    }
-    auto device = Block(driver, "D0010", 1);  // no com time
-    EXPECT_EQ(driver.TransferDeviceData(device.get()), 2000u);
+    EXPECT_EQ(transfer(10, false), 0u);
+    EXPECT_EQ(transfer(10, false), 0u);
+    EXPECT_EQ(transfer(0, true), 2000u);
     EXPECT_EQ(driver.TransferData(nullptr), 2005u);
     EXPECT_EQ(driver.TransferDeviceData(nullptr), 2005u);
     EXPECT_EQ(driver.StopProtocol(), 0u);
@@ -177,72 +112,8 @@ TEST(ProtocolBase, StartsOnceStopsOnceAndCountsEveryBlockItIsGiven) {
     EXPECT_EQ(driver.GetBlockCount(), 0u);
 }
 
-// The serial driver's port is COM7, played by a scripted device.
-class SerialHost : public ::testing::Test {
-protected:
-    SerialHost() {
-        kelvara::platform::SetSerialDeviceOpener(device->Opener());
-        CComPort::MapDevice(7, "/dev/fake");
-        // Answers a request 'R', offset, count below offset 200 with the
-        // count bytes offset, offset + 1, ...; stays silent above.
-        device->SetResponder([](const std::vector<std::uint8_t>& request) {
-            std::vector<std::uint8_t> reply;
-            const unsigned offset = request.size() == 4 ? request[1] << 8 | request[2] : 9999;
-            for (unsigned i = 0; offset < 200 && i < request[3]; ++i) {
-                reply.push_back(static_cast<std::uint8_t>(offset + i));
-            }
-            return reply;
-        });
-    }
-    ~SerialHost() override {
-        CComPort::MapDevice(7, nullptr);
-        kelvara::platform::SetSerialDeviceOpener(nullptr);
-    }
-
-    std::shared_ptr<FakeSerialDevice> device = std::make_shared<FakeSerialDevice>();
-};
-
-TEST_F(SerialHost, SerialDriverRunsItsLineWithTheLoadedProperties) {
-    CTestSerialDriver driver;
-    ASSERT_EQ(LoadProperties(driver, StoredSerialProperties()), CArchiveException::none);
-    // String lines change what they name, record by record.
-    CStringList lines = ListOf({"Port.BaudRate=38400", "Flow.FlowControlEnabled=0",
-                                "Timing.Timeout=250", "Other.Setting=1"});
-    ASSERT_TRUE(driver.UpdateFromStringList(&lines));
-    EXPECT_EQ(Lines(lines), std::vector<CString>{"Other.Setting=1"});
-
-    driver.ActivateCommsLog(true);
-    ASSERT_EQ(driver.StartProtocol(), 0u);
-    EXPECT_EQ(driver.StartProtocol(), 2006u);
-    EXPECT_EQ(device->CallCount(FakeSerialDevice::Call::Open), 1) << "a restart opens nothing";
-    auto good = Block(driver, "D0100", 4);
-    EXPECT_EQ(driver.TransferData(good.get()), 0u);
-    EXPECT_TRUE(good->IsBlockGood());
-    CByteArray data;
-    good->GetBlockData(data);
-    EXPECT_EQ(std::vector<BYTE>(data.begin(), data.end()), (std::vector<BYTE>{100, 101, 102, 103}));
-    auto silent = Block(driver, "D0300", 2);
-    EXPECT_EQ(driver.TransferData(silent.get()), 2001u);
-    EXPECT_FALSE(silent->IsBlockGood());
-    EXPECT_EQ(driver.StopProtocol(), 0u);
-
-    EXPECT_FALSE(device->m_bOpen);
-    EXPECT_EQ(device->m_attributes.dwBaudRate, 38400u);
-    EXPECT_EQ(device->m_attributes.byDataBits, 7);
-    EXPECT_TRUE(device->m_attributes.bTwoStopBits);
-    EXPECT_EQ(device->m_timeouts.dwReadTotalConstant, 250u);
-    EXPECT_EQ(testsupport::DrainCommsLog(driver),
-              (std::vector<std::string>{"TXR.d.", "RXdefg", "TXR.,.", "NR"}));
-    const std::vector<DWORD> counted = {
-        driver.GetBlockCount(),          driver.GetTotalCommsTime(),
-        driver.GetTotalBytesOut(),       driver.GetTotalBytesIn(),
-        driver.GetNumberTimeoutErrors(), driver.GetNumberStandardErrors()};
-    EXPECT_EQ(counted, (std::vector<DWORD>{2, 20, 8, 4, 1, 1}));
-    EXPECT_EQ(driver.GetLastErrorString(), "Operation timed out");
-}
-
 TEST(DriverProperties, SerialSettersGettersAndTheArchiveAgreeFieldByField) {
-    CTestSerialDriver driver;
+    CSerialProtocol driver;
     driver.GetGeneralProperties()->m_strVersion = "Line 7 settings";
     driver.SetPortDefaults(TRUE, 19200, CPortProperties::PARITY_EVEN, CPortProperties::STOPBITS_TWO,
                            7, 7, CPortProperties::MEDIA_RS485);
@@ -250,7 +121,7 @@ TEST(DriverProperties, SerialSettersGettersAndTheArchiveAgreeFieldByField) {
     driver.SetTimingDefaults(20, 4, 1500);
     EXPECT_EQ(PropertiesOf(driver), StoredSerialProperties());
 
-    CTestSerialDriver loaded;
+    CSerialProtocol loaded;
     ASSERT_EQ(LoadProperties(loaded, StoredSerialProperties()), CArchiveException::none);
     EXPECT_EQ(loaded.GetGeneralProperties()->m_strVersion, "Line 7 settings");
     const std::vector<long long> held = {
@@ -297,7 +168,7 @@ TEST(DriverProperties, BaseAndNetworkDriversKeepTheirOwnRecordsOnly) {
 }
 
 TEST(DriverProperties, ArchivesOfAnotherDriverOrCutShortFailAndChangeNothing) {
-    CTestSerialDriver serial;
+    CSerialProtocol serial;
     serial.SetTimingDefaults(3, 2, 900);
     CNetworkProtocol network;
     const Bytes serialBefore = PropertiesOf(serial);
@@ -320,12 +191,12 @@ TEST(DriverProperties, ArchivesOfAnotherDriverOrCutShortFailAndChangeNothing) {
 }
 
 TEST(DriverProperties, SerialStringListUpdatesAllRecordsOrNone) {
-    CTestSerialDriver source;
+    CSerialProtocol source;
     source.SetTimingDefaults(7, 2, 333);
     source.SetFlowDefaults(TRUE, 15, CFlowProperties::DTR_DISABLE, CFlowProperties::RTS_TOGGLE);
     CStringList dumped;
     ASSERT_TRUE(source.DumpToStringList(dumped));
-    CTestSerialDriver copy;
+    CSerialProtocol copy;
     ASSERT_TRUE(copy.UpdateFromStringList(&dumped));
     EXPECT_TRUE(dumped.IsEmpty());
     EXPECT_EQ(PropertiesOf(copy), PropertiesOf(source));
@@ -350,7 +221,7 @@ TEST(DriverProperties, SerialStringListUpdatesAllRecordsOrNone) {
 }
 
 TEST(DriverProperties, PackedRecordGivesThePortNumberAndSecondsThatFitInMilliseconds) {
-    CTestSerialDriver driver;
+    CSerialProtocol driver;
     driver.SetTimingDefaults(0, 3, 1500);
     const Bytes before = PropertiesOf(driver);
     EXPECT_FALSE(driver.PackedFileConvertProperties(nullptr, 4));
@@ -368,23 +239,27 @@ TEST(DriverProperties, PackedRecordGivesThePortNumberAndSecondsThatFitInMillisec
 }
 
 TEST(ProtocolBase, SheetIsNamedHasAPagePerRecordAndShowsOnlyThroughTheHost) {
-    CTestSerialDriver driver;
+    CSerialProtocol driver;
     EXPECT_EQ(driver.GetPropertySheet()->GetCaption(), "Protocol Properties");
     EXPECT_EQ(driver.GetGeneralProperties()->m_strVersion,
               "Protocol version string not implemented!");
     EXPECT_EQ(CNetworkProtocol().GetPropertySheet()->GetPageCount(), 2);  // general, time-out
     EXPECT_EQ(driver.DisplayModalPropertySheet(), 2009u);
+    // The host edits a record through its page: general, port, flow, timing.
     int pages = 0;
     AfxSetPropertySheetHandler([&](CPropertySheet& sheet) {
         pages = sheet.GetPageCount();
-        return IDCANCEL;
+        auto* pPage = dynamic_cast<CQZPropertyPage*>(sheet.GetPage(1));
+        CStringList edit = ListOf({"Port.BaudRate=57600"});
+        return pPage && pPage->GetRecord()->UpdateFromStringList(&edit) ? IDOK : IDCANCEL;
     });
     EXPECT_EQ(driver.DisplayModalPropertySheet(), 0u);
     AfxSetPropertySheetHandler(nullptr);
-    EXPECT_EQ(pages, 4);  // general, port, flow, timing
+    EXPECT_EQ(pages, 4);
+    EXPECT_EQ(driver.GetBaudRate(), 57600u);
 }
 
-TEST(ProtocolBase, StepsValidatesAndCopiesAnEmptyAddressFirst) {
+TEST(ProtocolBase, StepsAndValidatesAddressesCopyingAnEmptyOneFirstAndHasTheDataTable) {
     CProtocol p;
     CRemoteAddress current("D0100", kRemoteFormat, "U1U2");
     CRemoteAddress next;
@@ -402,24 +277,14 @@ TEST(ProtocolBase, StepsValidatesAndCopiesAnEmptyAddressFirst) {
     CRemoteAddress bad("Q0100", kRemoteFormat, "U1U2");
     EXPECT_EQ(p.ValidateDeviceAddress(&bad), static_cast<DWORD>(EDF_NOT_A_KEYWORD));
     EXPECT_NE(p.ValidateRemoteAddress(nullptr), 0u);
-}
 
-TEST(ProtocolBase, AppendsTheDataTableLogsThroughTheLogLibraryAndTakesNullArguments) {
-    CProtocol p;
+    // Its one table, and null arguments.
     CStringArray tables;
     tables.Add("Existing");
     p.GetProtocolTables(&tables);
     ASSERT_EQ(tables.GetSize(), 2);
     EXPECT_EQ(tables[1], "Data");
     EXPECT_EQ(p.GetTableFromAddress(nullptr), "Data");
-
-    std::vector<std::pair<DWORD, std::string>> logged;
-    QZSetLogSink([&](DWORD dwLevel, const char* text) { logged.emplace_back(dwLevel, text); });
-    CString text("COM3 : failed");
-    p.SendLogMessage(&text, 1);
-    p.SendLogMessage(nullptr, 2);
-    QZSetLogSink(nullptr);
-    EXPECT_EQ(logged, (std::vector<std::pair<DWORD, std::string>>{{1, "COM3 : failed"}, {2, ""}}));
 
     p.SetPortName(nullptr);
     EXPECT_EQ(p.GetPortName(), "");
@@ -437,11 +302,6 @@ TEST(DriverPlugins, ADriverAndItsClassesKeepTheirTypesInTheHostUntilUnloaded) {
         EXPECT_EQ(dynamic_cast<CNetworkProtocol*>(driver.get()), nullptr);
         EXPECT_TRUE(driver->IsKindOf(RUNTIME_CLASS(CQZObject)));
         EXPECT_EQ(driver->GetVersionInfo(), "Loopback driver 1.0");
-        EXPECT_EQ(driver->StartProtocol(), 0u);
-        auto block = Block(*driver, "R0010", 4, "[T1(Area) R][+1N4D(Offset) 0 to 9999]");
-        EXPECT_EQ(driver->TransferData(block.get()), 0u);
-        EXPECT_EQ(block->GetBufferSize(), 4);
-        EXPECT_EQ(driver->GetTotalCommsTime(), 3u);
     }
 
     // A record of the plug-in's own class reads back whole; cut short, the

@@ -2,6 +2,7 @@
 // holder that died.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,51 +30,42 @@ private:
 };
 
 // A forked child that locks the mutex and holds it until released (or
-// killed); one byte per message over two pipes.
+// killed): it sends 'L' once it holds it, and exits with 0 once it unlocked.
 class Holder {
 public:
     explicit Holder(const char* pszName) {
-        EXPECT_EQ(pipe(m_toChild), 0);
-        EXPECT_EQ(pipe(m_toParent), 0);
+        EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, m_fds), 0);
         m_pid = fork();
         if (m_pid == 0) {
             CQZMutex mutex(pszName);
             CQZMutex::CLock* pLock = mutex.Lock();
-            Send(m_toParent[1], pLock ? 'L' : 'F');
-            Receive(m_toChild[0]);
-            mutex.Unlock(pLock);
-            Send(m_toParent[1], 'U');
-            _exit(0);
+            char c = pLock ? 'L' : 'F';
+            const bool bReleased = write(m_fds[1], &c, 1) == 1 && read(m_fds[1], &c, 1) == 1;
+            _exit(bReleased && mutex.Unlock(pLock) ? 0 : 1);
         }
+        close(m_fds[1]);  // so that a child gone early reads as the end
     }
-    ~Holder() {
-        for (int fd : {m_toChild[0], m_toChild[1], m_toParent[0], m_toParent[1]}) {
-            close(fd);
-        }
+    ~Holder() { close(m_fds[0]); }
+    bool Holds() {
+        char c = 0;
+        return m_pid > 0 && read(m_fds[0], &c, 1) == 1 && c == 'L';
     }
-    // True once the child holds the mutex.
-    bool Holds() { return m_pid > 0 && Receive(m_toParent[0]) == 'L'; }
     // Lets the child unlock and exit; true when it unlocked.
     bool Release() {
-        const bool bUnlocked = Send(m_toChild[1], 'u') && Receive(m_toParent[0]) == 'U';
-        return bUnlocked && Reap(false);
+        const char c = 'u';
+        return write(m_fds[0], &c, 1) == 1 && Reap() == 0;
     }
-    bool Kill() { return kill(m_pid, SIGKILL) == 0 && Reap(true); }
+    bool Kill() {
+        const int status = kill(m_pid, SIGKILL) == 0 ? Reap() : -1;
+        return status != -1 && WIFSIGNALED(status);
+    }
 
 private:
-    // The child's end: killed by a signal or exited by itself.
-    bool Reap(bool bKilled) {
+    int Reap() {
         int status = 0;
-        return waitpid(m_pid, &status, 0) == m_pid &&
-               (bKilled ? WIFSIGNALED(status) : WIFEXITED(status));
+        return waitpid(m_pid, &status, 0) == m_pid ? status : -1;
     }
-    static bool Send(int fd, char c) { return write(fd, &c, 1) == 1; }
-    static char Receive(int fd) {
-        char c = 0;
-        return read(fd, &c, 1) == 1 ? c : '\0';
-    }
-    int m_toChild[2] = {-1, -1};
-    int m_toParent[2] = {-1, -1};
+    int m_fds[2] = {-1, -1};
     pid_t m_pid = -1;
 };
 

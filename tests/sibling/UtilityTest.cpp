@@ -32,16 +32,14 @@ TEST(DigitChecks, AcceptOnlyWholeTextsOfTheirBaseAndConversionsReadTheLeadingDig
 }
 
 TEST(Bits, PositionZeroIsTheLeastSignificantAndAnyNonzeroSets) {
-    EXPECT_EQ(GetBit(0, 0x01), 1);
-    EXPECT_EQ(GetBit(7, 0x80), 1);
-    EXPECT_EQ(GetBit(1, 0x01), 0);
-    EXPECT_EQ(GetBit(8, 0xFF), 0);
+    const std::vector<int> got = {GetBit(0, 0x01), GetBit(7, 0x80), GetBit(1, 0x01),
+                                  GetBit(8, 0xFF), GetBit(-1, 0xFF)};
+    EXPECT_EQ(got, (std::vector<int>{1, 1, 0, 0, 0}));
     unsigned char b = 0;
     SetBit(3, 0x40, b);
     EXPECT_EQ(b, 0x08);
+    SetBit(9, 1, b);  // no such bit: nothing changes
     SetBit(3, 0, b);
-    EXPECT_EQ(b, 0x00);
-    SetBit(9, 1, b);
     EXPECT_EQ(b, 0x00);
 }
 
