@@ -277,17 +277,13 @@ TEST(ProtocolBase, StepsAndValidatesAddressesCopyingAnEmptyOneFirstAndHasTheData
     EXPECT_EQ(p.ValidateDeviceAddress(&bad), static_cast<DWORD>(EDF_NOT_A_KEYWORD));
     EXPECT_NE(p.ValidateRemoteAddress(nullptr), 0u);
 
-    // Its one table, and null arguments.
+    // Its one table.
     CStringArray tables;
     tables.Add("Existing");
     p.GetProtocolTables(&tables);
     ASSERT_EQ(tables.GetSize(), 2);
     EXPECT_EQ(tables[1], "Data");
     EXPECT_EQ(p.GetTableFromAddress(nullptr), "Data");
-
-    p.SetPortName(nullptr);
-    EXPECT_EQ(p.GetPortName(), "");
-    EXPECT_EQ(p.LoadSubProtocol(nullptr), 0u);
 }
 
 TEST(DriverPlugins, ADriverAndItsClassesKeepTheirTypesInTheHostUntilUnloaded) {

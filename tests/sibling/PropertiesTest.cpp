@@ -214,7 +214,7 @@ TEST(PollList, StringListReplacesTheItemsAndArchiveKeepsThemWholeBothCheckingThe
     EXPECT_EQ(loaded.m_PollList.GetSize(), 1);
 }
 
-TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndRoundTrips) {
+TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndLoadsWholeOrNotAtAll) {
     CTimingProperties timing;
     timing.m_dwRetryCount = 5;
     timing.m_dwTimeout = 0x01020304;
@@ -234,19 +234,18 @@ TEST(PropertyArchive, RecordStartsWithTheObjectRecordAndRoundTrips) {
     ASSERT_EQ(LoadCause(back, b), CArchiveException::none);
     EXPECT_EQ(back.m_dwTimeout, 0x01020304u);
     EXPECT_EQ(back.GetVersion(), 2);  // restored by the load
-}
 
-TEST(PropertyArchive, DamagedOrForeignRecordsThrowAndLeaveTheRecordAsItWas) {
+    // Damaged or another record's: an exception, and the record as it was.
     CPortProperties port;
     port.m_dwBaudRate = 38400;
-    const Bytes b = Stored(port);
+    const Bytes stored = Stored(port);
     CPortProperties target;
     const Bytes unchanged = Stored(target);
-    for (size_t n = 0; n < b.size(); ++n) {
-        EXPECT_EQ(LoadCause(target, Bytes(b.begin(), b.begin() + static_cast<long>(n))),
+    for (size_t n = 0; n < stored.size(); ++n) {
+        EXPECT_EQ(LoadCause(target, Bytes(stored.begin(), stored.begin() + static_cast<long>(n))),
                   CArchiveException::endOfFile);
     }
-    Bytes layout = b;
+    Bytes layout = stored;
     layout[8] = 9;  // an unknown layout
     EXPECT_EQ(LoadCause(target, layout), CArchiveException::badSchema);
     layout[8] = 1;  // the layout before records carried their names
