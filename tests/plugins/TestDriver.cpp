@@ -1,24 +1,12 @@
-// A driver plug-in as a driver author would build one: a serial driver whose
-// transfers answer from memory.
+// A driver plug-in as a driver author would build one: a serial driver
+// with a record class of its own.
 #include <kelvara/Kelvara.h>
 
 namespace {
 
 class CLoopbackDriver : public CSerialProtocol {
 public:
-    CLoopbackDriver() : CSerialProtocol("", "[T1(Area) R][+1N4D(Offset) 0 to 9999]") {
-        SetTimingDefaults(5, 2, 250);
-    }
     CString GetVersionInfo() override { return "Loopback driver 1.0"; }
-    BOOL IsSerialProtocol() override { return 1; }
-    DWORD TransferData(CComBlock* pBlock) override {
-        CByteArray data;
-        data.SetSize(static_cast<int>(pBlock->GetPointCount()));
-        pBlock->SetBlockData(&data);
-        pBlock->SetBlockGood();
-        pBlock->SetComTime(3);
-        return CSerialProtocol::TransferData(pBlock);
-    }
 };
 
 // A record class of the plug-in's own: registered while the plug-in is

@@ -29,9 +29,7 @@ struct RateCase {
 TEST(CommsStatsRates, ArePerSecondOfBlockTimeTruncatedAndWrapLikeTheCounters) {
     const std::vector<RateCase> cases = {
         {{500, 500, 500, 500}, 500, 300, 500, 2, 400},
-        {{1, 1, 2}, 0, 0, 1, 750, 0},  // 4 ms over 3 blocks
-        {{1, 1, 2}, 1, 0, 1, 750, 250},
-        {{1, 1, 2}, 1, 2, 1, 750, 750},
+        {{1, 1, 2}, 1, 2, 1, 750, 750},     // 4 ms over 3 blocks
         {{1, 1, 2, 3}, 1, 2, 1, 571, 428},  // 3 bytes over 7 ms: 428.57...
         {{}, 100, 100, 0, 0, 0},            // no block time yet: rates stay put
         {{0}, 100, 100, 0, 0, 0},
@@ -66,27 +64,36 @@ TEST(CommsStatsCounters, CountErrorsAndClearWithoutTouchingTheLog) {
     stats.IncrementRetryCount();
     stats.IncrementTimeoutErrors();
     stats.SetLastError("Checksum error");
-    EXPECT_EQ(stats.GetNumberStandardErrors(), 1u);
-    EXPECT_EQ(stats.GetNumberDeviceErrors(), 1u);
-    EXPECT_EQ(stats.GetNumberCRCErrors(), 1u);
-    EXPECT_EQ(stats.GetNumberOfRetries(), 2u);
-    EXPECT_EQ(stats.GetNumberTimeoutErrors(), 1u);
+    const auto counters = [](const CCommsStats& s) {
+        return std::vector<DWORD>{s.GetNumberStandardErrors(), s.GetNumberDeviceErrors(),
+                                  s.GetNumberCRCErrors(), s.GetNumberOfRetries(),
+                                  s.GetNumberTimeoutErrors()};
+    };
+    EXPECT_EQ(counters(stats), (std::vector<DWORD>{1, 1, 1, 2, 1}));
 
+    // A copy takes the counters and the text, not the log.
     const CCommsStats copy(stats);
-    EXPECT_EQ(copy.GetNumberOfRetries(), 2u);
+    EXPECT_EQ(counters(copy), counters(stats));
     EXPECT_EQ(copy.GetLastErrorString(), "Checksum error");
     EXPECT_FALSE(copy.IsCommsLogActive());
 
     stats.ClearAllStatistics();
-    EXPECT_EQ(stats.GetNumberOfRetries(), 0u);
-    EXPECT_EQ(stats.GetNumberTimeoutErrors(), 0u);
+    EXPECT_EQ(counters(stats), (std::vector<DWORD>{0, 0, 0, 0, 0}));
     EXPECT_TRUE(stats.GetLastErrorString().IsEmpty());
-    EXPECT_EQ(stats.GetCommsLogCount(), 1);  // the "NR" line stays
+    EXPECT_EQ(testsupport::DrainCommsLog(stats), std::vector<std::string>{"NR"});
     EXPECT_EQ(stats.m_nLeadingWord, 1);
 }
 
-TEST(CommsLog, FormatsBytesAsTextOrHex) {
+TEST(CommsLog, RecordsTextOrHexLinesOnlyWhileActiveAndHandsThemOutOldestFirst) {
     CCommsStats stats;
+    CByteArray one = BytesOf({0x31});
+    stats.AddToCommsLog(&one, true);
+    stats.IncrementTimeoutErrors();
+    EXPECT_EQ(stats.GetCommsLogCount(), 0);
+    CString line("kept");
+    stats.GetFromCommsLog(&line);  // nothing there
+    EXPECT_EQ(line, "kept");
+
     stats.ActivateCommsLog(true);
     CByteArray received = BytesOf({0x41, 0x0D, 0x42, 0x7E, 0x7F, 0x20, 0xFF});
     stats.AddToCommsLog(&received, true);
@@ -99,34 +106,14 @@ TEST(CommsLog, FormatsBytesAsTextOrHex) {
     stats.IncrementTimeoutErrors();
     EXPECT_EQ(testsupport::DrainCommsLog(stats),
               (std::vector<std::string>{"RXA.B~. .", "TX01 AB ", "NR"}));
-}
 
-TEST(CommsLog, RecordsAndHandsOutLinesOnlyWhileActive) {
-    CCommsStats stats;
-    CByteArray data = BytesOf({0x31});
-    stats.AddToCommsLog(&data, true);
-    stats.IncrementTimeoutErrors();
-    EXPECT_EQ(stats.GetCommsLogCount(), 0);
-    EXPECT_EQ(stats.GetNumberTimeoutErrors(), 1u);
-
-    stats.ActivateCommsLog(true);
-    stats.AddToCommsLog(&data, true);
-    stats.AddToCommsLog(&data, false);
-    CString line("kept");
-    stats.ActivateCommsLog(false);  // discards what was not taken
-    EXPECT_EQ(stats.GetCommsLogCount(), 0);
-    stats.GetFromCommsLog(&line);
-    EXPECT_EQ(line, "kept");
-
-    stats.ActivateCommsLog(true);
-    stats.GetFromCommsLog(&line);  // nothing there
-    EXPECT_EQ(line, "kept");
-    stats.AddToCommsLog(&data, false);
-    stats.AddToCommsLog(&data, true);
-    stats.GetFromCommsLog(&line);
-    EXPECT_EQ(line, "TX1");        // oldest first
-    stats.ActivateCommsLog(true);  // switching on again also empties it
-    EXPECT_EQ(stats.GetCommsLogCount(), 0);
+    // Switching the log off, or on again, discards what was not taken.
+    for (const bool bActive : {false, true}) {
+        stats.ActivateCommsLog(true);
+        stats.AddToCommsLog(&one, true);
+        stats.ActivateCommsLog(bActive);
+        EXPECT_EQ(stats.GetCommsLogCount(), 0) << bActive;
+    }
 }
 
 TEST(CommsLog, OneThreadFillsWhileAnotherDrains) {
@@ -139,7 +126,6 @@ TEST(CommsLog, OneThreadFillsWhileAnotherDrains) {
         CByteArray data = BytesOf({0x10, 0x20});
         for (int i = 0; i < kLines; ++i) {
             stats.AddToCommsLog(&data, (i & 1) != 0);
-            stats.AddBytesIn(2);
         }
         done = true;
     });
@@ -156,7 +142,6 @@ TEST(CommsLog, OneThreadFillsWhileAnotherDrains) {
     producer.join();
     EXPECT_EQ(taken, kLines);
     EXPECT_EQ(malformed, 0);
-    EXPECT_EQ(stats.GetTotalBytesIn(), 2u * kLines);
 }
 
 }  // namespace
