@@ -29,6 +29,9 @@ struct Transport {
     const char* pszName;
     bool bRtu;
 };
+void PrintTo(const Transport& transport, std::ostream* pOut) {
+    *pOut << transport.pszName;
+}
 
 class MasterAgainstPeer : public ::testing::TestWithParam<Transport> {
 protected:

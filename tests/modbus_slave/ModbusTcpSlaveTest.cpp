@@ -295,7 +295,7 @@ TEST_F(ModbusTcpSlave, HostBlocksMustNameTheTable) {
     const struct {
         const char* pszAddress;
         DWORD dwCount;
-        Bytes write;  // empty: a read
+        std::vector<int> write;  // bytes; empty: a read
         DWORD dwResult;
     } cases[] = {
         {"XX:1", 1, {}, SE_INVALID_BLOCK}, {"HR:9999", 2, {}, SE_INVALID_BLOCK},
@@ -305,10 +305,7 @@ TEST_F(ModbusTcpSlave, HostBlocksMustNameTheTable) {
     for (const auto& c : cases) {
         CRemoteAddress first(c.pszAddress, m_driver->GetEDFFormatRemote()->m_strFormat, nullptr);
         CComBlock block(&first, 2, 1, c.dwCount, 2);
-        CByteArray data;
-        for (BYTE b : c.write) {
-            data.Add(b);
-        }
+        CByteArray data = testsupport::PackValues(c.write, 1);
         if (!c.write.empty()) {
             block.FillWriteBuffer(&data);
         }

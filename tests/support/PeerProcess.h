@@ -2,88 +2,41 @@
 // empty and its standard output and error caught together.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace testsupport {
 
 struct ProcessResult {
-    int nExitCode = -1;  // -1 when it did not start, was killed or timed out
+    int nExitCode = -1;  // -1 when it did not start or was killed at the deadline
     std::string output;
 };
 
-// The program is looked up on PATH when args[0] has no slash. It runs in a
-// process group of its own, which is killed if it is still running at the
-// deadline.
+// The words go to the shell as they stand, so none may need quoting. One
+// still running at the deadline is killed.
 inline ProcessResult RunProcess(const std::vector<std::string>& args,
-                                std::chrono::milliseconds within = std::chrono::seconds(20)) {
+                                std::chrono::seconds within = std::chrono::seconds(20)) {
+    std::string command = "exec timeout -s KILL " + std::to_string(within.count());
+    for (const std::string& word : args) {
+        command += " " + word;
+    }
     ProcessResult result;
-    int out[2];
-    if (args.empty() || pipe2(out, O_CLOEXEC) != 0) {
+    FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "re");
+    if (pipe == nullptr) {
         return result;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
+    char chunk[4096];
+    for (std::size_t n = 0; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+        result.output.append(chunk, n);
     }
-    argv.push_back(nullptr);
-    // posix_spawn rather than fork: the test process has threads.
-    pid_t pid = -1;
-    const bool bStarted =
-        posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(out[1]);
-
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    bool bEnded = false;
-    while (bStarted && !bEnded) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{out[0], POLLIN, 0};
-        if (left.count() <= 0) {
-            break;
-        }
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-            continue;  // a signal, or the time is up: the next turn sees which
-        }
-        char chunk[4096];
-        const ssize_t n = read(out[0], chunk, sizeof chunk);
-        if (n > 0) {
-            result.output.append(chunk, static_cast<std::size_t>(n));
-        }
-        bEnded = n == 0 || (n < 0 && errno != EINTR);
-    }
-    close(out[0]);
-    if (bStarted) {
-        if (!bEnded) {
-            kill(-pid, SIGKILL);
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (bEnded && WIFEXITED(status)) {
-            result.nExitCode = WEXITSTATUS(status);
-        }
+    // timeout's own codes, from 124 up: killed, or not started.
+    const int nStatus = pclose(pipe);
+    if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) < 124) {
+        result.nExitCode = WEXITSTATUS(nStatus);
     }
     return result;
 }
