@@ -4,8 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format socat libmodbus-dev mbpoll python3
-          python3-pymodbus python3-serial python3-serial-asyncio)
+          clang libclang-rt-14-dev clang-format socat libmodbus-dev mbpoll)
 if [ "${1:-}" = "--demo" ]; then
     packages=(cmake g++ ninja-build)
 fi
