@@ -1,7 +1,11 @@
-// A program run by a test to its end (mbpoll, say), with its standard input
-// empty and its standard output and error caught together.
+// Programs a test runs beside it: a peer that serves while the test runs
+// (PeerProcess: socat, say) and a program run to its end (RunProcess:
+// mbpoll, say), with its standard input empty and its standard output and
+// error caught together.
 #pragma once
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -9,7 +13,44 @@
 #include <string>
 #include <vector>
 
+extern char** environ;
+
 namespace testsupport {
+
+// Started in a process group of its own, which is killed and reaped when
+// the object goes. The program is looked up on PATH.
+class PeerProcess {
+public:
+    explicit PeerProcess(const std::vector<std::string>& args) {
+        std::vector<char*> argv;
+        for (const std::string& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        // posix_spawn rather than fork: the test process has threads.
+        if (args.empty() ||
+            posix_spawnp(&m_pid, argv[0], nullptr, &attributes, argv.data(), environ) != 0) {
+            m_pid = -1;
+        }
+        posix_spawnattr_destroy(&attributes);
+    }
+    ~PeerProcess() {
+        if (m_pid > 0) {
+            kill(-m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    PeerProcess(const PeerProcess&) = delete;
+    PeerProcess& operator=(const PeerProcess&) = delete;
+
+    bool IsRunning() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
 
 struct ProcessResult {
     int nExitCode = -1;  // -1 when it did not start or was killed at the deadline
