@@ -1,12 +1,37 @@
 // Parsing format texts into fields and layouts.
 #include <gtest/gtest.h>
 
-#include "addressing/EDFTestSupport.h"
+#include <string>
+
 #include "kelvara/addressing/EDFFormat.h"
 
 namespace {
 
-using kelvara_test::DescribeFields;
+// "index=name:T1/10{D,M,X}" per field in index order, joined by spaces; a
+// range is "low..high", an empty keyword "". Steps show as "+1"/"-2", free
+// fields as "free", a case-insensitive field as "nocase".
+std::string DescribeFields(const CEDFFormat& format) {
+    std::string s;
+    for (const auto& [index, pField] : format.m_Fields) {
+        const CEDFField& field = *pField;
+        s += (s.empty() ? "" : " ") + std::to_string(index) + "=" + field.m_strName.str() + ":" +
+             field.m_cType +
+             (field.m_nWidth < 0 ? std::string("V") : std::to_string(field.m_nWidth)) + "/" +
+             std::to_string(field.m_nRadix);
+        if (field.m_bIncrement) {
+            s += (field.m_nStep < 0 ? "" : "+") + std::to_string(field.m_nStep);
+        }
+        s += std::string(field.m_bFree ? " free" : "") + (field.m_bCaseSensitive ? "" : " nocase");
+        for (int i = 0; i < field.m_Ranges.GetSize(); ++i) {
+            const CEDFRange* r = field.m_Ranges.GetAt(i);
+            s +=
+                (i ? "," : "{") + (r->m_strLow.IsEmpty() ? std::string("\"\"") : r->m_strLow.str());
+            s += field.m_cType == 'N' ? ".." + r->m_strHigh.str() : "";
+        }
+        s += field.m_Ranges.GetSize() ? "}" : "{}";
+    }
+    return s;
+}
 
 TEST(EDFParse, CompleteFormatsBuildTheirFieldsAndLayouts) {
     const struct {
@@ -65,59 +90,31 @@ TEST(EDFParse, CompleteFormatsBuildTheirFieldsAndLayouts) {
 }
 
 // Fields completed before the fault stay, and so does the layout; the
-// field under construction is dropped.
+// field under construction is dropped. Faults in the first field keep
+// nothing.
 TEST(EDFParse, FaultsStopTheParseKeepingWhatWasComplete) {
-    const struct {
-        const char* format;
-        const char* fields;
-        const char* layout;
-    } cases[] = {
-        {"[N4 0 to 9999]", "", ""},
-        {"[N4D]", "", ""},
-        {"[N4D(Blk)]", "", ""},
-        {"[T3 AB]", "", ""},
-        {"[T2 AB CDE]", "", ""},
-        {"[N2L 0 to 9]", "", ""},
-        {"[T2L AB]", "", ""},
-        {"[X2D 0 to 9]", "", ""},
-        {"[N2D 0 to 9", "", ""},
-        {"[N2S, 0 to 9]", "", ""},
-        {"[N2H 0 to 9 ; 3]", "", ""},
-        {"[N2DF]", "", ""},
-        // A hexadecimal item without "to" fails; lower-case hexadecimal
-        // digits are not digits.
-        {"[N4H 5, 1 to 9]", "", ""},
-        {"[N2H 00 to ff]", "", ""},
-        {"[N2H 00 to FF][N2C 0 to 99, 5]", "1=$$$1:N2/16{00..FF}", "F"},
-        // A second step prefix, and an octal range list, never complete.
-        {"[+1N1D 0 to 9][-1N1D 0 to 9]", "1=$$$1:N1/10+1{0..9}", "F"},
-        {"[N1D 0 to 9][N2O 0 to 7]-", "1=$$$1:N1/10{0..9}", "F"},
-        {"[N2D 1 to 9]-[T3 AB]", "1=$$$1:N2/10{1..9}", "FL-"},
+    const auto stops = [](const char* text, const char* fields, const char* layout) {
+        CEDFFormat format(text, nullptr);
+        EXPECT_EQ(format.ValidateFormat(), EDF_OK) << text;
+        EXPECT_FALSE(format.GetParseReport().Succeeded()) << text;
+        EXPECT_EQ(format.m_bParsed, TRUE) << text;
+        EXPECT_EQ(DescribeFields(format), fields) << text;
+        EXPECT_EQ(format.m_strLayout, layout) << text;
     };
-    for (const auto& c : cases) {
-        CEDFFormat format(c.format, nullptr);
-        EXPECT_EQ(format.ValidateFormat(), EDF_OK) << c.format;
-        EXPECT_FALSE(format.GetParseReport().Succeeded()) << c.format;
-        EXPECT_EQ(format.m_bParsed, TRUE) << c.format;
-        EXPECT_EQ(DescribeFields(format), c.fields) << c.format;
-        EXPECT_EQ(format.m_strLayout, c.layout) << c.format;
+    // A hexadecimal item without "to" fails; lower-case hexadecimal digits
+    // are not digits.
+    for (const char* text :
+         {"[N4 0 to 9999]", "[N4D]", "[N4D(Blk)]", "[T3 AB]", "[T2 AB CDE]", "[N2L 0 to 9]",
+          "[T2L AB]", "[X2D 0 to 9]", "[N2D 0 to 9", "[N2S, 0 to 9]", "[N2H 0 to 9 ; 3]", "[N2DF]",
+          "[N2D 0 to 9,", "[N4H 5, 1 to 9]", "[N2H 00 to ff]"}) {
+        stops(text, "", "");
     }
-    CEDFFormat format("[N2D 1 to 9]-[T3 AB]", nullptr);
-    EXPECT_EQ(format.Validate("05-AB"), EDF_EXTRA_CHARACTERS);
-}
-
-TEST(EDFParse, ReportTellsWhereAndWhyTheParseStopped) {
-    CEDFFormat format("[N2D 0 to 9][N4 0 to 9999]", nullptr);
-    format.ValidateFormat();
-    const CEDFFormat::ParseReport& report = format.GetParseReport();
-    EXPECT_EQ(report.eFinalState, CEDFFormat::PS_FAILED);
-    EXPECT_EQ(report.nStopPosition, 15);
-    EXPECT_NE(report.pszStopReason, nullptr);
-
-    CEDFFormat unfinished("[N2D 0 to 9,", nullptr);
-    unfinished.ValidateFormat();
-    EXPECT_EQ(unfinished.GetParseReport().nStopPosition, 12);
-    EXPECT_EQ(unfinished.GetParseReport().eFinalState, CEDFFormat::PS_RANGES);
+    stops("[N2H 00 to FF][N2C 0 to 99, 5]", "1=$$$1:N2/16{00..FF}", "F");
+    // A second step prefix, and an octal range list, never complete.
+    stops("[+1N1D 0 to 9][-1N1D 0 to 9]", "1=$$$1:N1/10+1{0..9}", "F");
+    stops("[N1D 0 to 9][N2O 0 to 7]-", "1=$$$1:N1/10{0..9}", "F");
+    stops("[N2D 1 to 9]-[T3 AB]", "1=$$$1:N2/10{1..9}", "FL-");
+    EXPECT_EQ(CEDFFormat("[N2D 1 to 9]-[T3 AB]", nullptr).Validate("05-AB"), EDF_EXTRA_CHARACTERS);
 }
 
 TEST(EDFParse, ParseIsLazyAndCopiesOwnTheirFields) {

@@ -12,19 +12,6 @@ namespace {
 
 constexpr const char* kStepping = "[T1(Area) D M][+1N4D(Offset) 0 to 9999]";
 
-TEST(RemoteAddress, ConstructorParsesValidatesAndFindsTheStep) {
-    CRemoteAddress address("M0100", kStepping, "U1U2");
-    EXPECT_TRUE(address.IsAutoIncrementable());
-    CString value;
-    EXPECT_EQ(address.Field("Offset", value), EDF_OK);
-    EXPECT_EQ(value, "0100");
-    int position = -1;
-    EXPECT_EQ(address.Field(1, &position), EDF_OK);
-    EXPECT_EQ(position, 1);
-    EXPECT_EQ(address.Field(1, value), EDF_OK);
-    EXPECT_EQ(value, "M");
-}
-
 TEST(RemoteAddress, ValidateSetsTheStepFlagFromTheFieldsWhateverTheResult) {
     CRemoteAddress address("D0100", kStepping, nullptr);
     address.SetAddress("Q0100");
@@ -51,9 +38,14 @@ TEST(RemoteAddress, ValidateSetsTheStepFlagFromTheFieldsWhateverTheResult) {
     EXPECT_FALSE(copy.IsAutoIncrementable());
 }
 
-TEST(RemoteAddress, CopiesAreDeepAndAnswerAtOnce) {
+// The constructor parses and validates, so an address and its copies answer
+// at once; a copy takes a base object of its own.
+TEST(RemoteAddress, ConstructsParsedAndCopiesDeeply) {
     CRemoteAddress source("M0042", kStepping, "U1U2");
     source.m_Object.m_dwIdentifier = 7;
+    int position = -1;
+    EXPECT_EQ(source.Field(1, &position), EDF_OK);
+    EXPECT_EQ(position, 1);
     CRemoteAddress copy(source);
     EXPECT_EQ(copy.m_Object.m_dwIdentifier, 0u);
     EXPECT_EQ(copy.m_Object.GetVersion(), 1);
@@ -68,39 +60,30 @@ TEST(RemoteAddress, CopiesAreDeepAndAnswerAtOnce) {
     EXPECT_EQ(assigned.m_Object.m_dwIdentifier, 3u);
     source.m_Format.DeleteFields();
     source.SetAddress("D0001");
-    EXPECT_EQ(assigned.Field(2, value), EDF_OK);
-    EXPECT_EQ(value, "0042");
+    EXPECT_EQ(assigned.Field(1, value), EDF_OK);
+    EXPECT_EQ(value, "M");
     EXPECT_EQ(assigned.m_Format.m_Fields.FindIndex(2)->m_nEncodedSize, 2);
     assigned = assigned;
     EXPECT_EQ(assigned.GetAddress(), "M0042");
 }
 
-TEST(RemoteAddressArchive, HoldsBaseObjectFormatTextAndStepFlag) {
+// The record is the base object, the format text and the step flag. Loading
+// reparses and revalidates the text the address holds; the flag read is
+// replaced by the fields'. A short record throws and leaves the format.
+TEST(RemoteAddressArchive, HoldsFormatAndFlagAndLoadingRevalidates) {
     CRemoteAddress address("D0100", kStepping, "U1U2");
-    const Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
+    Bytes bytes = StoreWith([&](CArchive& ar) { address.Serialize(ar); });
     const std::string format(kStepping);
     Bytes expected = {1, 0, 0, 0, 0, 0, 0, 0, static_cast<BYTE>(format.size())};
     expected.insert(expected.end(), format.begin(), format.end());
     expected.insert(expected.end(), {1, 0, 0, 0});
     EXPECT_EQ(bytes, expected);
 
-    CRemoteAddress fresh;
-    LoadFrom(bytes, [&](CArchive& ar) { fresh.Serialize(ar); });
-    EXPECT_EQ(fresh.m_Format.m_strFormat, kStepping);
-    EXPECT_EQ(fresh.GetAddress(), "");
-    EXPECT_EQ(fresh.m_Format.m_strAttributes, "");
-    EXPECT_EQ(fresh.m_Format.m_bParsed, TRUE);
-    EXPECT_TRUE(fresh.IsAutoIncrementable());
-}
-
-TEST(RemoteAddressArchive, LoadingReparsesAndRevalidatesTheHeldText) {
-    // An address that held another format keeps its text and is checked
-    // against the loaded one; the flag read is replaced by the fields'.
-    CRemoteAddress stored("D0100", kStepping, "U1U2");
-    Bytes flagOff = StoreWith([&](CArchive& ar) { stored.Serialize(ar); });
-    flagOff[flagOff.size() - 4] = 0;
+    bytes[bytes.size() - 4] = 0;
     CRemoteAddress other("5", "[N1D(Old) 0 to 9]", "U1");
-    LoadFrom(flagOff, [&](CArchive& ar) { other.Serialize(ar); });
+    LoadFrom(bytes, [&](CArchive& ar) { other.Serialize(ar); });
+    EXPECT_EQ(other.m_Format.m_strFormat, kStepping);
+    EXPECT_EQ(other.m_Format.m_strAttributes, "U1");
     EXPECT_TRUE(other.IsAutoIncrementable());
     EXPECT_EQ(other.GetAddress(), "5");
     EXPECT_EQ(other.Validate(), EDF_NOT_A_KEYWORD);
@@ -108,8 +91,7 @@ TEST(RemoteAddressArchive, LoadingReparsesAndRevalidatesTheHeldText) {
     EXPECT_EQ(other.Field("Old", value), EDF_UNKNOWN_FIELD_NAME);
     EXPECT_EQ(other.m_Format.m_Fields.FindIndex(1)->m_nEncodedSize, 1);
 
-    // A short record throws and leaves the format as it was.
-    const Bytes cut(flagOff.begin(), flagOff.end() - 2);
+    const Bytes cut(bytes.begin(), bytes.end() - 2);
     CRemoteAddress target("5", "[N1D 0 to 9]", nullptr);
     EXPECT_THROW(LoadFrom(cut, [&](CArchive& ar) { target.Serialize(ar); }), CArchiveException);
     EXPECT_EQ(target.Validate(), EDF_OK);
