@@ -213,13 +213,11 @@ TEST(DataConversion, ConvertsEveryWholeValueOfTheRange) {
         {LE<I32>({0x12345678}), I4, I2, LE<I16>({0x5678})},
         {{0xFE}, UI1, I2, LE<I16>({254})},
         {LE<I32>({16777217}), I4, R4, LE<float>({16777216.0f})},
-        {LE<I16>({-7}), I2, R8, LE<double>({-7.0})},
         // Floating point truncates toward zero; outside the 32-bit range it
         // saturates, NaN gives 0.
         {LE<double>({2.9, -2.9}), R8, I4, LE<I32>({2, -2})},
         {LE<float>({65537.5f}), R4, I2, LE<I16>({1})},
         {LE<double>({-1.5}), R8, UI1, {0xFF}},
-        {LE<float>({1.5f}), R4, R8, LE<double>({1.5})},
         {LE<double>({0.1}), R8, R4, LE<float>({0.1f})},
         {LE<double>({1e12, -1e12, nan}), R8, I4, LE<I32>({INT32_MAX, INT32_MIN, 0})},
         {LE<double>({1e300}), R8, R4, LE<float>({std::numeric_limits<float>::infinity()})},
@@ -232,7 +230,6 @@ TEST(DataConversion, ConvertsEveryWholeValueOfTheRange) {
         {{1, 0, 2, 0, 9}, I2, I2, {1, 0, 2, 0}},
         {{1, 0, 2, 0, 9}, I2, UI1, {2}, 2, 4},
         {{1, 0, 2, 0, 9}, I2, R8, {}, 3, 3},
-        {{1, 0, 2, 0, 9}, I2, R8, {}, 4, 1},
         {{1, 0, 2, 0, 9}, UI1, UI1, {1, 0, 2, 0, 9}, -4, 99},
     };
     for (const auto& c : cases) {

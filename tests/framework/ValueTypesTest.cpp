@@ -113,6 +113,8 @@ TEST(ConstAccessors, ReadOutOfRangeFromManyThreadsWithoutWriting) {
     EXPECT_EQ(misses, 0);
 }
 
+// Lists are added at the tail and taken from the head; removing from an
+// empty list gives an empty string, and a list may be appended to itself.
 TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
     CStringList list;
     list.AddTail("one");
@@ -124,12 +126,11 @@ TEST(CStringListOrder, AddsAtTailAndRemovesAtHead) {
     EXPECT_EQ(list.GetNext(pos), "two");
     EXPECT_EQ(pos, nullptr);
     list.RemoveAt(list.Find("one"));
-    EXPECT_EQ(list.GetHead(), "two");
-    list.RemoveAll();
-    EXPECT_EQ(list.RemoveHead(), "");
-    list.AddTail("x");
     list.AddTail(&list);
     EXPECT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(list.GetTail(), "two");
+    list.RemoveAll();
+    EXPECT_EQ(list.RemoveHead(), "");
 }
 
 // An attached buffer cannot grow; a growing file fills a gap left by a seek
