@@ -125,18 +125,15 @@ TEST(EDFParse, ParseIsLazyAndCopiesOwnTheirFields) {
     EXPECT_EQ(format.m_bParsed, FALSE);
     EXPECT_EQ(format.Validate("D0100"), EDF_OK);
     EXPECT_EQ(format.m_bParsed, TRUE);
-
     CEDFFormat copy;
     copy = format;
+    format.DeleteFields();
+    EXPECT_EQ(format.Validate("X0042"), EDF_UNKNOWN_FIELD_INDEX);
     EXPECT_EQ(copy.m_strAttributes, "U1U2");
     EXPECT_EQ(copy.Field("X0042", "Offset", value), EDF_OK);
     EXPECT_EQ(value, "0042");
-    format.DeleteFields();
-    EXPECT_EQ(copy.Field("X0042", 2, value), EDF_OK);
-    EXPECT_EQ(format.Validate("X0042"), EDF_UNKNOWN_FIELD_INDEX);
     copy = copy;
     EXPECT_EQ(copy.m_Fields.GetCount(), 2);
-
     // A new parse starts from the new text only.
     copy.m_strFormat = "[T1(B) X Y]";
     copy.ValidateFormat();
