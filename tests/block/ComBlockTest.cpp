@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "kelvara/Kelvara.h"
@@ -52,9 +53,9 @@ Bytes Encode(const Fields&... fields) {
     return b;
 }
 
-// The record of the block StoresEveryFieldInRecordOrder builds, written
-// out here rather than taken from the library so that it is checked against
-// its format. Its last 34 bytes are the data, the pairs (second offset
+// A block record with every field away from its default, written out here
+// rather than taken from the library so that it is checked against its
+// format. Its last 34 bytes are the data, the pairs (second offset
 // first) and the encoded EDF.
 Bytes FullRecord(DWORD dwElementSize = 1) {
     const auto D = [](auto value) { return Field{static_cast<DWORD>(value), 4}; };
@@ -280,46 +281,10 @@ TEST(OffsetPairs, WalkInOrderReportTheEndOnceAndStartAgainAndCopiesReverseThem) 
     EXPECT_EQ(FirstOffsetsOfWalk(target, 4), (std::vector<int>{3, 1, 9, -1}));
 }
 
-TEST(BlockArchive, StoresEveryFieldInRecordOrder) {
-    CString table("Holding registers");
-    CQZLocation offset(500, {4, 400}, {2, LR_HEXADECIMAL, 4, 2});
-    CString colon(":");
-    offset.AttatchDelimiter(&colon);
-    offset.m_dwIdentifier = 0x51;
-    CComBlock b(&table, -17, &offset, PBU_DOUBLE_WORD, 0x01020304, 300);
-    b.m_dwIdentifier = 0xA1B2C3D4;
-    b.SetBlockType(3);
-    b.SetReadOrWrite(RW_WRITE);
-    b.SetBlockPriority(BLOCK_PRIORITY_LOW);
-    b.DisableBlock();
-    b.SetComTime(0xDEADBEEF);
-    CCommsStats stats;
-    b.SetStandardErrorCode(2001, &stats);
-    CString deviceError("PLC busy");
-    b.SetDeviceError(0x7FFF0001, &deviceError, &stats);
-    b.SetBlockBad();
-    b.GetFirstAddress()->SetAddress("R100");
-    b.GetDeviceAddress()->SetAddress("D2");
-    CQZLocation device(7, {0, 1000}, {1, LR_OCTAL, 5, 3});
-    CString dash("-");
-    device.AttatchDelimiter(&dash);
-    device.m_dwIdentifier = 0x52;
-    b.SetDeviceLocation(&device);
-    b.SetStringLength(-5);
-    b.SetBitOffset(13);
-    CByteArray data = MakeBytes({0x10, 0x20, 0x30, 0xFF});
-    b.SetBlockData(&data);
-    b.AddNewOffsetPair(1, -2);
-    b.AddNewOffsetPair(300, 400);
-    CByteArray edf = MakeBytes({0xE0, 0xDF});
-    b.SetEncodedEDF(&edf);
-    EXPECT_EQ(StoreWith([&](CArchive& ar) { b.Serialize(ar); }), FullRecord());
-}
-
-// Stored again, a loaded record gives its own bytes back, so every field
-// went to the member it came from; the reads below check what the members
-// mean. The address texts load into the block's own formats.
-TEST(BlockArchive, LoadsARecordBackToTheSameBytesKeepingTheAddressFormat) {
+// Loaded, every field goes to the member that means it; stored again, the
+// block gives the record's own bytes back. The address texts load into the
+// block's own formats, and loaded pairs go after the ones the block held.
+TEST(BlockArchive, LoadsEveryFieldAndStoresTheSameBytes) {
     const Bytes record = FullRecord(6);
     CRemoteAddress address("D0100", "[T1(Area) D M][+1N4D(Offset) 0 to 9999]", "U1U2");
     CComBlock b(&address, 2, 1, 1, 2);
@@ -327,18 +292,26 @@ TEST(BlockArchive, LoadsARecordBackToTheSameBytesKeepingTheAddressFormat) {
     const DWORD id = b.GetBlockId();
     LoadFrom(record, [&](CArchive& ar) { b.Serialize(ar); });
     EXPECT_EQ(b.GetBlockId(), id);
-    EXPECT_EQ(b.m_dwIdentifier, 0xA1B2C3D4);
-    EXPECT_EQ(b.GetBlockType(), 3);
-    EXPECT_FALSE(b.IsBlockEnabled() || b.IsBlockGood());
-    EXPECT_EQ(*b.GetDeviceErrorString(), "PLC busy");
-    EXPECT_EQ(b.GetElementSize(), 6u);
-    EXPECT_EQ(b.GetFirstAddress()->m_strAddress, "R100");
+    EXPECT_EQ(
+        std::tuple(b.m_dwIdentifier, b.GetProtocolBaseUnit(), b.GetBlockType(), b.GetReadOrWrite(),
+                   b.GetPriority(), b.IsBlockEnabled(), b.GetComTime()),
+        std::tuple(0xA1B2C3D4u, PBU_DOUBLE_WORD, 3, RW_WRITE, BLOCK_PRIORITY_LOW, 0, 0xDEADBEEFu));
+    EXPECT_EQ(std::tuple(b.GetStandardErrorCode(), b.GetDeviceErrorCode(), b.IsBlockGood(),
+                         b.GetItemCount(), b.GetPointCount(), b.GetElementSize()),
+              std::tuple(2001u, 0x7FFF0001u, 0, 0x01020304u, 300u, 6u));
+    EXPECT_EQ(*b.GetStandardErrorString() + *b.GetDeviceErrorString() + *b.GetTableName(),
+              "Operation timed outPLC busyHolding registers");
+    EXPECT_EQ(b.GetFirstAddress()->m_strAddress + b.GetDeviceAddress()->m_strAddress, "R100D2");
     EXPECT_TRUE(b.GetFirstAddress()->IsAutoIncrementable());
-    EXPECT_EQ(b.GetDeviceLocation()->GetMaxLocation(), 1000);
-    EXPECT_EQ(b.GetPLCDeviceType(), -17);
-    EXPECT_TRUE(b.IsTableAddressed());
+    EXPECT_EQ(b.GetTableOffset()->GetDelimiter() + b.GetDeviceLocation()->GetDelimiter(), ":-");
+    EXPECT_EQ(std::tuple(b.GetStringLength(), b.GetBitOffset(), b.GetPLCDeviceType(),
+                         b.IsTableAddressed()),
+              std::tuple(-5, 13, -17, TRUE));
+    CByteArray data;
+    b.SetBlockGood();
+    EXPECT_TRUE(b.GetBlockData(data));
+    EXPECT_EQ(ToBytes(data), (Bytes{0x10, 0x20, 0x30, 0xFF}));
     EXPECT_EQ(ToBytes(*b.GetEncodedEDF()), (Bytes{0xE0, 0xDF}));
-    // Loaded pairs go after the ones the block held.
     EXPECT_EQ(FirstOffsetsOfWalk(b, 3), (std::vector<int>{5, 1, 300}));
 
     CComBlock fresh;
