@@ -132,28 +132,6 @@ TEST(BlockErrors, CountEveryStandardErrorAndTheirSideCounters) {
     EXPECT_EQ(stats.GetLastErrorString(), "PLC busy");
 }
 
-TEST(BlockRecycling, ClearsResultsAndRestartsThePairWalk) {
-    CCommsStats stats;
-    CComBlock b;
-    CByteArray data = MakeBytes({1, 2, 3});
-    b.FillWriteBuffer(&data);
-    b.AddNewOffsetPair(1, 2);
-    b.AddNewOffsetPair(3, 4);
-    FirstOffsetsOfWalk(b, 1);
-    b.SetStandardErrorCode(2001, &stats);
-    b.SetBlockBad();
-    b.SetComTime(50);
-    b.RecycleBlockLeaveData();
-    EXPECT_TRUE(b.IsBlockGood() && b.GetStandardErrorString()->IsEmpty());
-    EXPECT_EQ(b.GetStandardErrorCode() + b.GetComTime(), 0u);
-    EXPECT_EQ(b.GetBufferSize(), 3);
-    EXPECT_EQ(b.GetReadOrWrite(), RW_WRITE);
-    EXPECT_EQ(FirstOffsetsOfWalk(b, 2), (std::vector<int>{1, 3}));
-    b.RecycleBlock();
-    EXPECT_EQ(b.GetBufferSize(), 0);
-    EXPECT_EQ(FirstOffsetsOfWalk(b, 1), std::vector<int>{1});
-}
-
 TEST(BlockElements, TakeTheirSizeFromTheElementSizeTheBaseUnitOrTheBlockType) {
     CByteArray sixteen;
     sixteen.SetSize(16);
@@ -279,6 +257,28 @@ TEST(OffsetPairs, WalkInOrderReportTheEndOnceAndStartAgainAndCopiesReverseThem) 
     target.AddNewOffsetPair(9, 9);
     target = b;
     EXPECT_EQ(FirstOffsetsOfWalk(target, 4), (std::vector<int>{3, 1, 9, -1}));
+}
+
+TEST(BlockRecycling, ClearsResultsAndRestartsThePairWalk) {
+    CCommsStats stats;
+    CComBlock b;
+    CByteArray data = MakeBytes({1, 2, 3});
+    b.FillWriteBuffer(&data);
+    b.AddNewOffsetPair(1, 2);
+    b.AddNewOffsetPair(3, 4);
+    FirstOffsetsOfWalk(b, 1);
+    b.SetStandardErrorCode(2001, &stats);
+    b.SetBlockBad();
+    b.SetComTime(50);
+    b.RecycleBlockLeaveData();
+    EXPECT_TRUE(b.IsBlockGood() && b.GetStandardErrorString()->IsEmpty());
+    EXPECT_EQ(b.GetStandardErrorCode() + b.GetComTime(), 0u);
+    EXPECT_EQ(b.GetBufferSize(), 3);
+    EXPECT_EQ(b.GetReadOrWrite(), RW_WRITE);
+    EXPECT_EQ(FirstOffsetsOfWalk(b, 2), (std::vector<int>{1, 3}));
+    b.RecycleBlock();
+    EXPECT_EQ(b.GetBufferSize(), 0);
+    EXPECT_EQ(FirstOffsetsOfWalk(b, 1), std::vector<int>{1});
 }
 
 // Loaded, every field goes to the member that means it; stored again, the
