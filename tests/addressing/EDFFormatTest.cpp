@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kelvara/addressing/EDFFormat.h"
@@ -290,37 +291,39 @@ TEST(EDFValidate, AgreesWithTheFieldOperationsOnRandomAddresses) {
 }
 
 // A field is read by its exact name or its index; only errors before it
-// count. A keyword field also gives the position of the first equal entry.
+// count, and a failed read leaves the value. A keyword field also gives the
+// position of its first equal entry.
 TEST(EDFField, ReadsByNameOrIndexReportingOnlyEarlierErrors) {
+    using Read = std::pair<EDF_RET, std::string>;
     CEDFFormat format("[T1(Area) D M X][N4D(Offset) 0 to 9999]", nullptr);
     format.ValidateFormat();
-    CString value("unchanged");
-    int position = 77;
-    EXPECT_EQ(format.Field("D0100", 3, value), EDF_UNKNOWN_FIELD_INDEX);
-    EXPECT_EQ(format.Field("D0100", 0, value), EDF_UNKNOWN_FIELD_INDEX);
-    EXPECT_EQ(format.Field("D0100", "offset", value), EDF_UNKNOWN_FIELD_NAME);
-    EXPECT_EQ(format.Field("D0100", static_cast<const char*>(nullptr), value),
-              EDF_UNKNOWN_FIELD_NAME);
-    EXPECT_EQ(format.Field("M0100", 2, &position), EDF_OK);
-    EXPECT_EQ(format.Field("Q0100", 1, &position), EDF_NOT_A_KEYWORD);
-    EXPECT_EQ(value, "unchanged");
-    EXPECT_EQ(position, 77);
-    EXPECT_EQ(format.Field("D0100", "Offset", value), EDF_OK);
-    EXPECT_EQ(value, "0100");
-    EXPECT_EQ(format.Field("M0042XYZ", 2, value), EDF_OK);
-    EXPECT_EQ(value, "0042");
-    EXPECT_EQ(format.Field("Q0100", 2, value), EDF_NOT_A_KEYWORD);
-    EXPECT_EQ(format.Field("M99", 1, value), EDF_OK);
-    EXPECT_EQ(value, "M");
-    EXPECT_EQ(format.Field("X0100", 1, &position), EDF_OK);
-    EXPECT_EQ(position, 2);
+    const auto read = [&format](const char* address, auto field) {
+        CString value("unchanged");
+        const EDF_RET result = format.Field(address, field, value);
+        return Read(result, value.str());
+    };
+    EXPECT_EQ(read("D0100", 3), Read(EDF_UNKNOWN_FIELD_INDEX, "unchanged"));
+    EXPECT_EQ(read("D0100", 0), Read(EDF_UNKNOWN_FIELD_INDEX, "unchanged"));
+    EXPECT_EQ(read("D0100", "offset"), Read(EDF_UNKNOWN_FIELD_NAME, "unchanged"));
+    EXPECT_EQ(read("D0100", static_cast<const char*>(nullptr)),
+              Read(EDF_UNKNOWN_FIELD_NAME, "unchanged"));
+    EXPECT_EQ(read("Q0100", 2), Read(EDF_NOT_A_KEYWORD, "unchanged"));
+    EXPECT_EQ(read("D0100", "Offset"), Read(EDF_OK, "0100"));
+    EXPECT_EQ(read("M0042XYZ", 2), Read(EDF_OK, "0042"));
+    EXPECT_EQ(read("M99", 1), Read(EDF_OK, "M"));
 
+    const auto position = [](const CEDFFormat& f, const char* address, int index) {
+        int nPosition = 77;
+        const EDF_RET result = f.Field(address, index, &nPosition);
+        return std::pair(result, nPosition);
+    };
+    EXPECT_EQ(position(format, "X0100", 1), std::pair(EDF_OK, 2));
+    EXPECT_EQ(position(format, "M0100", 2), std::pair(EDF_OK, 77));
+    EXPECT_EQ(position(format, "Q0100", 1), std::pair(EDF_NOT_A_KEYWORD, 77));
     CEDFFormat variable("[TVI ab AB c]-", nullptr);
     variable.ValidateFormat();
-    EXPECT_EQ(variable.Field("AB-", 1, &position), EDF_OK);
-    EXPECT_EQ(position, 0);
-    EXPECT_EQ(variable.Field("c-", 1, &position), EDF_OK);
-    EXPECT_EQ(position, 2);
+    EXPECT_EQ(position(variable, "AB-", 1), std::pair(EDF_OK, 0));
+    EXPECT_EQ(position(variable, "c-", 1), std::pair(EDF_OK, 2));
     // Error texts are the code in decimal.
     EXPECT_EQ(format.GetErrorString(EDF_OUT_OF_RANGE), "12");
     EXPECT_EQ(format.GetErrorString(EDF_FAILED), "999");
