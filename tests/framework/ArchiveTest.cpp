@@ -94,59 +94,49 @@ TEST(ArchiveEncoding, StringLengthPrefixesSwitchAtTheirBoundaries) {
     }
 }
 
+// Owns up to two objects, loaded one after the other.
 class CTestNode : public CObject {
     DECLARE_SERIAL(CTestNode)
 public:
     CTestNode() = default;
-    explicit CTestNode(LONG value) : m_nValue(value) {}
-    ~CTestNode() override { delete m_pOwned; }
+    explicit CTestNode(LONG value, CTestNode* pOwned = nullptr)
+        : m_nValue(value), m_pOwned(pOwned) {}
+    ~CTestNode() override {
+        delete m_pOwned;
+        delete m_pNext;
+    }
     void Serialize(CArchive& ar) override {
         if (ar.IsStoring()) {
-            ar << m_nValue << m_pOwned;
+            ar << m_nValue << m_pOwned << m_pNext;
         } else {
-            ar >> m_nValue >> m_pOwned;
+            ar >> m_nValue >> m_pOwned >> m_pNext;
         }
     }
     LONG m_nValue = 0;
     CTestNode* m_pOwned = nullptr;
+    CObject* m_pNext = nullptr;
 };
 IMPLEMENT_SERIAL(CTestNode, CObject, 3)
 
-// Owns two objects, loaded one after the other.
-class CTestPair : public CObject {
-    DECLARE_SERIAL(CTestPair)
-public:
-    ~CTestPair() override {
-        delete m_pFirst;
-        delete m_pSecond;
-    }
-    void Serialize(CArchive& ar) override {
-        if (ar.IsStoring()) {
-            ar << m_pFirst << m_pSecond;
-        } else {
-            ar >> m_pFirst >> m_pSecond;
-        }
-    }
-    CObject* m_pFirst = nullptr;
-    CObject* m_pSecond = nullptr;
+class CTestOther : public CObject {
+    DECLARE_SERIAL(CTestOther)
 };
-IMPLEMENT_SERIAL(CTestPair, CObject, 1)
+IMPLEMENT_SERIAL(CTestOther, CObject, 1)
 
 const Bytes kNewClassHeader = {0xFF, 0xFF, 0x03, 0x00, 0x09, 0x00, 'C', 'T',
                                'e',  's',  't',  'N',  'o',  'd',  'e'};
 
 TEST(ObjectRecords, NewClassIsTaggedAndRepeatsAreReferencedByIndex) {
     CTestNode a(0x01020304);
-    CTestNode b(2);
-    b.m_pOwned = new CTestNode(20);
+    CTestNode b(2, new CTestNode(20));
     const Bytes bytes =
         StoreWith([&](CArchive& ar) { ar << &a << &b << &a << static_cast<CObject*>(nullptr); });
-    // a: new class (index 1) with schema and name, object index 2, no owned
-    // object; b: class ref 0x8001, object index 3, owning index 4; a again:
+    // a: new class (index 1) with schema and name, object index 2, owning
+    // nothing; b: class ref 0x8001, object index 3, owning index 4; a again:
     // object index 2; a null pointer.
     Bytes expected = kNewClassHeader;
-    expected.insert(expected.end(), {4,    3,    2,  1, 0, 0, 0x01, 0x80, 2,    0,    0, 0,
-                                     0x01, 0x80, 20, 0, 0, 0, 0,    0,    0x02, 0x00, 0, 0});
+    expected.insert(expected.end(), {4,    3,  2, 1, 0, 0, 0, 0, 0x01, 0x80, 2, 0,    0,    0, 0x01,
+                                     0x80, 20, 0, 0, 0, 0, 0, 0, 0,    0,    0, 0x02, 0x00, 0, 0});
     EXPECT_EQ(bytes, expected);
 
     LoadFrom(bytes, [](CArchive& ar) {
@@ -209,7 +199,8 @@ TEST(DamagedArchives, ReportWhatIsWrong) {
         // A reference to the class index as if it were an object.
         {Header(14, 'e', {1, 0, 0, 0, 0x01, 0x00}), CArchiveException::badIndex},
         // A typed load refuses an object of another class.
-        {Header(14, 'e', {1, 0, 0, 0, 0, 0}), CArchiveException::badClass, LoadObject<CTestPair>},
+        {Header(14, 'e', {1, 0, 0, 0, 0, 0, 0, 0}), CArchiveException::badClass,
+         LoadObject<CTestOther>},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CauseOf(c.load, c.bytes), c.cause) << ::testing::PrintToString(c.bytes);
@@ -217,16 +208,16 @@ TEST(DamagedArchives, ReportWhatIsWrong) {
 }
 
 TEST(DamagedArchives, ObjectsInsideAFailedObjectCannotBeReferencedLater) {
-    CTestPair pair;
-    pair.m_pFirst = new CTestNode(7);
-    Bytes bytes = StoreWith([&](CArchive& ar) { ar << &pair << pair.m_pFirst; });
-    // The pair's second object: null (00 00) becomes an index never given.
+    CTestNode outer(7, new CTestNode(8));
+    Bytes bytes = StoreWith([&](CArchive& ar) { ar << &outer << outer.m_pOwned; });
+    // The outer node's second object: null (00 00) becomes an index never
+    // given, after its first was loaded whole.
     ASSERT_EQ(bytes[bytes.size() - 4], 0x00);
     bytes[bytes.size() - 4] = 0x09;
     LoadFrom(bytes, [](CArchive& ar) {
         CObject* p = nullptr;
         EXPECT_THROW(ar >> p, CArchiveException);
-        // The node was loaded inside the pair and went with it.
+        // The inner node went with the outer one.
         try {
             ar >> p;
             FAIL() << "a back reference reached an object that was deleted";
