@@ -1,8 +1,12 @@
-// CCombuf: framing operations, checksums and escapes, each with its own range rule.
+// CCombuf: framing operations, checksums, escapes and typed value
+// conversion, each with its own range rule.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
@@ -50,13 +54,12 @@ Bytes RandomBytes(std::mt19937& rng, size_t n, int alphabet = 256) {
     return bytes;
 }
 
-TEST(CombufAssembly, TextsAndBytesAppendWithoutTerminator) {
+TEST(CombufAssembly, AppendsTextsWithoutTerminatorAndTakesInclusiveSegments) {
     CCombuf buf;
     buf = "abc";
     buf += "";
     buf += static_cast<const char*>(nullptr);
     buf += static_cast<unsigned char>(0);
-    EXPECT_EQ(Contents(buf), (Bytes{0x61, 0x62, 0x63, 0x00}));
     buf += buf;  // appending itself doubles the content
     EXPECT_EQ(Contents(buf), (Bytes{0x61, 0x62, 0x63, 0, 0x61, 0x62, 0x63, 0}));
     CByteArray other;
@@ -64,10 +67,8 @@ TEST(CombufAssembly, TextsAndBytesAppendWithoutTerminator) {
     buf = other;
     buf.Append(other);
     EXPECT_EQ(Contents(buf), (Bytes{7, 7}));
-}
 
-TEST(CombufSegment, InclusiveEndWithMinusOneAsLastByte) {
-    CCombuf buf = Buf({1, 2, 3, 4, 5});
+    buf = Buf({1, 2, 3, 4, 5});
     CByteArray out;
     buf.GetDataSegment(&out, 1, -1);
     EXPECT_EQ(Contents(out), (Bytes{2, 3, 4, 5}));
@@ -107,19 +108,17 @@ TEST(CombufChecksum, TableDrivenMatchesBitByBitDefinition) {
             CCombuf buf = Buf(bytes);
             const size_t b = bytes.empty() ? 0 : rng() % bytes.size();
             const size_t e = b + (bytes.empty() ? 0 : rng() % (bytes.size() - b + 1));
-            if (buf.Polynomial_LRC(poly, 0, -1) != ReferenceLrc(bytes, 0, bytes.size(), poly) ||
-                buf.Polynomial_LRC(poly, static_cast<int>(b), static_cast<int>(e)) !=
-                    ReferenceLrc(bytes, b, e, poly)) {
-                ++*failures;
-            }
             BYTE ror = 0;
             BYTE all = 0;
             for (size_t i = b; i < e; ++i) {
                 ror = static_cast<BYTE>(((ror >> 1) | (ror << 7)) ^ bytes[i]);
                 all ^= bytes[i];
             }
-            if (buf.ROR_XOR_CRC(static_cast<int>(b), static_cast<int>(e)) != ror ||
-                (e > 0 && buf.XOR_CRC(static_cast<int>(b), static_cast<int>(e) - 1) != all)) {
+            const int nb = static_cast<int>(b);
+            const int ne = static_cast<int>(e);
+            if (buf.Polynomial_LRC(poly, 0, -1) != ReferenceLrc(bytes, 0, bytes.size(), poly) ||
+                buf.Polynomial_LRC(poly, nb, ne) != ReferenceLrc(bytes, b, e, poly) ||
+                buf.ROR_XOR_CRC(nb, ne) != ror || (e > 0 && buf.XOR_CRC(nb, ne - 1) != all)) {
                 ++*failures;
             }
         }
@@ -170,18 +169,94 @@ TEST(CombufEscapes, RangeOperationsMatchByteByByteDefinition) {
 }
 
 TEST(CombufEscapes, ArrayOverloadsRoundTripAndTakeEscapedBytesLiterally) {
-    CByteArray frame;
-    for (BYTE b : {0x10, 0x02, 0x10, 0x10, 0x03}) {
-        frame.Add(b);
-    }
+    const CCombuf frame = Buf({0x10, 0x02, 0x10, 0x10, 0x03});
     CCombuf buf;
     buf.AddEscapeChars(frame, 0x10, 0x10);
     EXPECT_EQ(Contents(buf), (Bytes{0x10, 0x10, 0x02, 0x10, 0x10, 0x10, 0x10, 0x03}));
     buf.RemoveEscapeChars(buf, 0x10);  // the source may be the buffer itself
     EXPECT_EQ(Contents(buf), Contents(frame));
-
     buf.RemoveEscapeChars(Buf({0x1B, 0x1B, 0x41, 0x1B}), 0x1B);  // final escape dropped
     EXPECT_EQ(Contents(buf), (Bytes{0x1B, 0x41}));
+}
+
+enum : WORD { I2 = 2, I4 = 3, R4 = 4, R8 = 5, STR = 8, BOOLEAN = 11, UI1 = 17 };
+
+// Little-endian bytes of values, as the utility conversions lay them out.
+template <typename T>
+Bytes LE(std::initializer_list<T> values) {
+    Bytes out;
+    for (T value : values) {
+        std::uint64_t bits = 0;
+        std::memcpy(&bits, &value, sizeof value);
+        for (size_t i = 0; i < sizeof value; ++i) {
+            out.push_back(static_cast<BYTE>(bits >> (8 * i)));
+        }
+    }
+    return out;
+}
+
+TEST(DataConversion, ConvertsEveryWholeValueOfTheRange) {
+    using I16 = std::int16_t;
+    using I32 = std::int32_t;
+    const double nan = std::nan("");
+    const struct {
+        Bytes in;
+        WORD from;
+        WORD to;
+        Bytes out;
+        int start = 0;
+        int end = -1;
+    } cases[] = {
+        // Integers sign-extend, bytes zero-extend, narrowing keeps the low bits.
+        {LE<I16>({-2, 300}), I2, I4, LE<I32>({-2, 300})},
+        {LE<I16>({0x1234}), I2, UI1, {0x34}},
+        {LE<I32>({0x12345678}), I4, I2, LE<I16>({0x5678})},
+        {{0xFE}, UI1, I2, LE<I16>({254})},
+        {LE<I32>({16777217}), I4, R4, LE<float>({16777216.0f})},
+        // Floating point truncates toward zero; outside the 32-bit range it
+        // saturates, NaN gives 0.
+        {LE<double>({2.9, -2.9}), R8, I4, LE<I32>({2, -2})},
+        {LE<float>({65537.5f}), R4, I2, LE<I16>({1})},
+        {LE<double>({-1.5}), R8, UI1, {0xFF}},
+        {LE<double>({0.1}), R8, R4, LE<float>({0.1f})},
+        {LE<double>({1e12, -1e12, nan}), R8, I4, LE<I32>({INT32_MAX, INT32_MIN, 0})},
+        {LE<double>({1e300}), R8, R4, LE<float>({std::numeric_limits<float>::infinity()})},
+        // True is -1 in numbers, and any nonzero value is true; boolean to
+        // byte copies unnormalised.
+        {{0x00, 0x01, 0x80}, BOOLEAN, I2, LE<I16>({0, -1, -1})},
+        {{0x00, 0x01, 0x80}, BOOLEAN, UI1, {0x00, 0x01, 0x80}},
+        {LE<double>({0.0, -0.0, 0.25}), R8, BOOLEAN, {0, 0, 0xFF}},
+        // Only whole values of the inclusive range count; it is cut to the buffer.
+        {{1, 0, 2, 0, 9}, I2, I2, {1, 0, 2, 0}},
+        {{1, 0, 2, 0, 9}, I2, UI1, {2}, 2, 4},
+        {{1, 0, 2, 0, 9}, I2, R8, {}, 3, 3},
+        {{1, 0, 2, 0, 9}, UI1, UI1, {1, 0, 2, 0, 9}, -4, 99},
+    };
+    for (const auto& c : cases) {
+        CCombuf buf = Buf(c.in);
+        CByteArray out;
+        out.Add(42);
+        EXPECT_EQ(buf.ConvertDataIntoBuffer(c.from, c.to, &out, c.start, c.end), 1);
+        EXPECT_EQ(Contents(out), c.out)
+            << c.from << " to " << c.to << " of " << ::testing::PrintToString(c.in);
+    }
+    // The output may be the source.
+    CCombuf buf = Buf({1, 2});
+    ASSERT_EQ(buf.ConvertDataIntoBuffer(UI1, I2, &buf, 0, -1), 1);
+    EXPECT_EQ(Contents(buf), (Bytes{1, 0, 2, 0}));
+}
+
+TEST(DataConversion, InvalidCodesReturnZeroAndLeaveOutputAlone) {
+    CCombuf buf;
+    buf = "abcd";
+    CByteArray out;
+    out.Add(42);
+    for (int bad : {0, 1, 6, int{STR}, 10, 12, 16, 18, 0xFFFF}) {
+        EXPECT_EQ(buf.ConvertDataIntoBuffer(static_cast<WORD>(bad), I2, &out, 0, -1), 0) << bad;
+        EXPECT_EQ(buf.ConvertDataIntoBuffer(I2, static_cast<WORD>(bad), &out, 0, -1), 0) << bad;
+    }
+    EXPECT_EQ(Contents(out), Bytes{42});
+    EXPECT_EQ(buf.ConvertDataIntoBuffer(I2, I4, nullptr, 0, -1), 0);
 }
 
 }  // namespace
