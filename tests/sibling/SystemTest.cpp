@@ -6,18 +6,8 @@
 #include <vector>
 
 #include "kelvara/Kelvara.h"
-#include "kelvara/platform/SystemError.h"
 
 namespace {
-
-TEST(SystemUtility, LastErrorMessageIsTheSystemsTextForTheLastError) {
-    const int nError = kelvara::platform::SystemErrorOf(kelvara::platform::ErrorCategory::NotFound);
-    kelvara::platform::SetLastSystemError(nError);
-    EXPECT_EQ(GetLastErrorMessage(), kelvara::platform::SystemErrorText(nError).c_str());
-    EXPECT_NE(GetLastErrorMessage(), kelvara::platform::SystemErrorText(0).c_str());
-    kelvara::platform::SetLastSystemError(123456);
-    EXPECT_FALSE(GetLastErrorMessage().IsEmpty());
-}
 
 TEST(SystemUtility, CurrentFileTimeCountsFrom1601InHundredsOfNanoseconds) {
     FILETIME ft{};

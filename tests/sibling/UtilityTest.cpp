@@ -1,4 +1,4 @@
-// Digit checks, conversions, bits, string resources and CQZObject records.
+// Digit checks, conversions, bits and CQZObject records.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -31,7 +31,8 @@ TEST(DigitChecks, AcceptOnlyWholeTextsOfTheirBaseAndConversionsReadTheLeadingDig
     EXPECT_EQ(hex, (std::vector<long>{0x1A2B, -1, 0x23456789, 0x12, 0, -16, 0777, 077}));
 }
 
-TEST(Bits, PositionZeroIsTheLeastSignificantAndAnyNonzeroSets) {
+// Bit 0 is the least significant, in bytes as in byte arrays.
+TEST(BitsAndByteArrays, AreLittleEndianAndRoundTrip) {
     const std::vector<int> got = {GetBit(0, 0x01), GetBit(7, 0x80), GetBit(1, 0x01),
                                   GetBit(8, 0xFF), GetBit(-1, 0xFF)};
     EXPECT_EQ(got, (std::vector<int>{1, 1, 0, 0, 0}));
@@ -41,14 +42,11 @@ TEST(Bits, PositionZeroIsTheLeastSignificantAndAnyNonzeroSets) {
     SetBit(9, 1, b);  // no such bit: nothing changes
     SetBit(3, 0, b);
     EXPECT_EQ(b, 0x00);
-}
 
-TEST(ByteArrayConversions, AreLittleEndianAndRoundTrip) {
     CByteArray a;
     a.SetSize(4);
     LongToByteArray(0x11223344, a);
-    EXPECT_EQ(a[0], 0x44);
-    EXPECT_EQ(a[3], 0x11);
+    EXPECT_EQ((std::vector<int>{a[0], a[3]}), (std::vector<int>{0x44, 0x11}));
     EXPECT_EQ(ByteArrayToLong(a), 0x11223344);
     ShortToByteArray(-2, a);
     EXPECT_EQ(ByteArrayToShort(a), -2);
@@ -62,16 +60,6 @@ TEST(ByteArrayConversions, AreLittleEndianAndRoundTrip) {
     shortArray.Add(0x7F);
     EXPECT_EQ(ByteArrayToLong(shortArray), 0x7F);
     EXPECT_EQ(ByteArrayToChar(shortArray), 0x7F);
-}
-
-TEST(StringResources, LoadTheLibraryTextsAndLeaveTheStringAloneWithoutOne) {
-    CString s("unchanged");
-    EXPECT_TRUE(ModuleLoadString(&s, 13007, KelvaraGetResourceHandle()));
-    EXPECT_EQ(s.Left(24), "The offset specifed cont");
-    s = "unchanged";
-    EXPECT_FALSE(ModuleLoadString(&s, 13000 + 2000, KelvaraGetResourceHandle()));
-    EXPECT_EQ(s, "unchanged");
-    EXPECT_FALSE(ModuleLoadString(&s, 10000, nullptr));
 }
 
 TEST(QZObjectRecord, IsVersionThenSecondMemberAndCopiesOnlyIntoItsOwnClass) {
