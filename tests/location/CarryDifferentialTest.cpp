@@ -68,9 +68,9 @@ private:
 std::string Describe(const Chain& chain) {
     std::string s;
     for (const auto& c : chain) {
-        s += "[" + std::to_string(c.nMinIndex) + ".." + std::to_string(c.nMaxIndex) +
-             "] v=" + std::to_string(c.nValue) + " ok=" + std::to_string(c.bValid) +
-             " e=" + std::to_string(c.nError) + "  ";
+        s += "[" + std::to_string(c.nMinIndex) + ".." + std::to_string(c.nMaxIndex) + "] " +
+             std::to_string(c.nValue) + "/" + std::to_string(c.bValid) + "/" +
+             std::to_string(c.nError) + "  ";
     }
     return s;
 }

@@ -129,23 +129,4 @@ TEST_F(QZMutexTest, AnotherProcessKeepsUsOutUntilItUnlocksOrDiesHoldingIt) {
     EXPECT_TRUE(mutex.Unlock(pLock));
 }
 
-TEST_F(QZMutexTest, AScopedProcessSharesTheNameOnlyWithItsScope) {
-    Holder holder(Name());  // holds the system-wide mutex
-    ASSERT_TRUE(holder.Holds());
-    kelvara::platform::SetNamedMutexScope(std::string(Name()) + "-scope");
-    {
-        CQZMutex scoped(Name());
-        CQZMutex::CLock* pLock = scoped.Lock(0);
-        EXPECT_NE(pLock, nullptr) << "a scope of its own is not held by the other process";
-        scoped.Unlock(pLock);
-        EXPECT_TRUE(kelvara::platform::RemoveNamedMutex(Name()));
-    }
-    kelvara::platform::SetNamedMutexScope("");
-    {
-        CQZMutex shared(Name());
-        EXPECT_EQ(shared.Lock(0), nullptr) << "back in the system-wide scope";
-    }
-    EXPECT_TRUE(holder.Release());
-}
-
 }  // namespace

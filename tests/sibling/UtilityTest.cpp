@@ -64,9 +64,6 @@ TEST(BitsAndByteArrays, AreLittleEndianAndRoundTrip) {
 
 TEST(QZObjectRecord, IsVersionThenSecondMemberAndCopiesOnlyIntoItsOwnClass) {
     CQZObject o(2);
-    EXPECT_EQ(o.GetRuntimeClass(), RUNTIME_CLASS(CQZObject));
-    EXPECT_STREQ(o.GetRuntimeClass()->m_lpszClassName, "CQZObject");
-    EXPECT_TRUE(o.IsKindOf(RUNTIME_CLASS(CObject)));
     const Bytes b = kelvara_test::StoreWith([&](CArchive& ar) { o.Serialize(ar); });
     EXPECT_EQ(b, (Bytes{2, 0, 0, 0, 0, 0, 0, 0}));
     CQZObject back(1);
