@@ -76,7 +76,6 @@ TEST_F(Pty, APartialReplyTimesOutWithItsBytesCountedAndTheWholeBufferLogged) {
     // Silence: a time-out and no log line.
     EXPECT_EQ(com.Read(&reply, 10, &stats), 2001u);
     EXPECT_TRUE(CommsLog().empty());
-
     EXPECT_EQ(com.Read(&reply, 0, &stats), 0u) << "nothing asked, nothing missing";
 }
 
@@ -152,10 +151,17 @@ bool Exclusive(int fd) {
     return nExclusive != 0;
 }
 
+std::size_t OpenDescriptors() {
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
+}
+
 // The pair keeps its own descriptor on the device, as a peer would, so the
-// terminal outlives each port's descriptor.
+// terminal outlives each port's descriptor. A refused opener holds no lock,
+// so only the count of descriptors shows it kept one.
 TEST_F(Pty, ADeviceIsHeldExclusivelyExactlyAsLongAsAPortHasItOpenAndNoLonger) {
     ASSERT_FALSE(Exclusive(pty.Slave()));
+    const std::size_t nBefore = OpenDescriptors();
     {
         CComPort first = MakePort();
         CComPort second = MakePort();
@@ -173,6 +179,7 @@ TEST_F(Pty, ADeviceIsHeldExclusivelyExactlyAsLongAsAPortHasItOpenAndNoLonger) {
         EXPECT_TRUE(Exclusive(pty.Slave()));
     }  // second is destroyed without Close
     EXPECT_FALSE(Exclusive(pty.Slave()));
+    EXPECT_EQ(OpenDescriptors(), nBefore);
 }
 
 }  // namespace
