@@ -98,6 +98,10 @@ TEST_F(Confirm, ModeDifferencesNameRecordThenLine) {
                               flow.m_bFlowControlEnabled = n == 2;
                           }
                       });
+    // No line runs DTR handshake.
+    ExpectModeChanges(
+        "DTR control setting", {"disable", "enable", "handshake"}, 2,
+        [this](int n, bool) { flow.m_DTRControl = static_cast<CFlowProperties::DTR_ENUM>(n); });
     for (const LineParity line : {LineParity::Mark, LineParity::Space}) {
         EXPECT_EQ(Check([&] { device->m_attributes.parity = line; }), Texts{});
     }
