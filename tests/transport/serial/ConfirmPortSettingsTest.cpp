@@ -8,9 +8,7 @@
 
 namespace {
 
-using kelvara::platform::FakeSerialDevice;
 using kelvara::platform::LineParity;
-using serialtest::Error;
 using serialtest::Texts;
 
 class Confirm : public serialtest::FakePortTest {
@@ -107,17 +105,6 @@ TEST_F(Confirm, ModeDifferencesNameRecordThenLine) {
     for (const LineParity line : {LineParity::Mark, LineParity::Space}) {
         EXPECT_EQ(Check([&] { device->m_attributes.parity = line; }), Texts{});
     }
-}
-
-TEST_F(Confirm, AnUnreadableLineIsComparedWithoutFailing) {
-    EXPECT_EQ(Check([this] {
-                  device->Fail(FakeSerialDevice::Call::GetAttributes, Error::Other, 0, -1);
-                  device->Fail(FakeSerialDevice::Call::GetTimeouts, Error::Other, 0, -1);
-              }),
-              Texts{"Timeout has changed from 1000 to 0"});
-    EXPECT_TRUE(logged.empty()) << "the confirmation logs nothing";
-    device->Heal(FakeSerialDevice::Call::GetAttributes);
-    device->Heal(FakeSerialDevice::Call::GetTimeouts);
 }
 
 }  // namespace
