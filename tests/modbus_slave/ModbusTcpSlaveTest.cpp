@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <regex>
 
 #include "support/DriverPlugin.h"
 #include "support/PeerProcess.h"
@@ -143,14 +144,10 @@ protected:
     }
     // The values mbpoll printed, in order ("[5]: \t42").
     static std::vector<int> Printed(const std::string& output) {
+        static const std::regex kValue(R"(\[\d+\]:\s*(-?\d+))");
         std::vector<int> values;
-        int nRef = 0;
-        int nValue = 0;
-        for (std::size_t at = output.find('['); at != std::string::npos;
-             at = output.find('[', at + 1)) {
-            if (std::sscanf(output.c_str() + at, "[%d]: %d", &nRef, &nValue) == 2) {
-                values.push_back(nValue);
-            }
+        for (std::sregex_iterator it(output.begin(), output.end(), kValue), end; it != end; ++it) {
+            values.push_back(std::stoi((*it)[1]));
         }
         return values;
     }
