@@ -69,10 +69,8 @@ inline std::unique_ptr<CComBlock> MakeBlock(CProtocol& driver, const char* pszAd
 // Block data of values nBytes wide each, low byte first.
 inline CByteArray PackValues(const std::vector<int>& values, int nBytes) {
     CByteArray data;
-    for (int v : values) {
-        for (int i = 0; i < nBytes; ++i) {
-            data.Add(static_cast<BYTE>(v >> (8 * i) & 0xFF));
-        }
+    for (std::size_t i = 0; i < values.size() * nBytes; ++i) {
+        data.Add(static_cast<BYTE>(values[i / nBytes] >> (8 * (i % nBytes)) & 0xFF));
     }
     return data;
 }
@@ -91,10 +89,9 @@ inline std::unique_ptr<CComBlock> MakeWrite(CProtocol& driver, const char* pszAd
 inline std::vector<int> Values(CComBlock& block, int nBytes) {
     CByteArray data;
     std::vector<int> values;
-    if (block.GetBlockData(data)) {
-        for (int i = 0; i + nBytes <= data.GetSize(); i += nBytes) {
-            values.push_back(nBytes == 1 ? data[i] : data[i] | data[i + 1] << 8);
-        }
+    const int nSize = block.GetBlockData(data) ? data.GetSize() : 0;
+    for (int i = 0; i + nBytes <= nSize; i += nBytes) {
+        values.push_back(nBytes == 1 ? data[i] : data[i] | data[i + 1] << 8);
     }
     return values;
 }

@@ -31,12 +31,9 @@ public:
             throw std::length_error("the loader kept reading a claimed count");
         }
         const ULONGLONG n = std::min<ULONGLONG>(nCount, kLength - m_nPosition);
-        if (n <= kMaxCopy) {
-            auto* out = static_cast<BYTE*>(lpBuf);
-            for (ULONGLONG i = 0; i < n; ++i) {
-                const ULONGLONG at = m_nPosition + i;
-                out[i] = at < m_head.size() ? m_head[static_cast<size_t>(at)] : 0;
-            }
+        for (ULONGLONG i = 0; n <= kMaxCopy && i < n; ++i) {
+            const ULONGLONG at = m_nPosition + i;
+            static_cast<BYTE*>(lpBuf)[i] = at < m_head.size() ? m_head[static_cast<size_t>(at)] : 0;
         }
         m_nPosition += n;
         return static_cast<UINT>(n);

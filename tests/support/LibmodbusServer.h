@@ -108,7 +108,8 @@ public:
     }
 
 private:
-    // The stop flag is looked at every 20 ms.
+    // The stop flag is looked at every 20 ms. Over RTU the one client is the
+    // caller's descriptor, and is left open.
     void Serve(std::vector<int> clients) {
         const bool bTcp = m_listen >= 0;
         std::vector<std::uint8_t> query(MODBUS_TCP_MAX_ADU_LENGTH);
@@ -117,13 +118,11 @@ private:
             for (int c : clients) {
                 fds.push_back({c, POLLIN, 0});
             }
-            if (poll(fds.data(), fds.size(), 20) <= 0) {
-                continue;
-            }
-            if ((fds[0].revents & POLLIN) != 0) {
-                if (const int s = accept(m_listen, nullptr, nullptr); s >= 0) {
-                    clients.push_back(s);
-                }
+            const int s = poll(fds.data(), fds.size(), 20) > 0 && (fds[0].revents & POLLIN) != 0
+                              ? accept(m_listen, nullptr, nullptr)
+                              : -1;
+            if (s >= 0) {
+                clients.push_back(s);
             }
             for (std::size_t i = 1; i < fds.size(); ++i) {
                 if (fds[i].revents == 0) {
@@ -141,10 +140,8 @@ private:
                 }
             }
         }
-        for (int c : clients) {
-            if (bTcp) {
-                close(c);
-            }
+        for (int c : bTcp ? clients : std::vector<int>{}) {
+            close(c);
         }
     }
 

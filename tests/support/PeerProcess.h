@@ -21,10 +21,10 @@ namespace testsupport {
 // the object goes. The program is looked up on PATH.
 class PeerProcess {
 public:
-    explicit PeerProcess(const std::vector<std::string>& args) {
+    explicit PeerProcess(std::vector<std::string> args) {
         std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (std::string& a : args) {
+            argv.push_back(a.data());
         }
         argv.push_back(nullptr);
         posix_spawnattr_t attributes;
@@ -58,7 +58,8 @@ struct ProcessResult {
 };
 
 // The words go to the shell as they stand, so none may need quoting. One
-// still running at the deadline is killed.
+// still running at the deadline is killed; timeout's own codes, from 124
+// up, mean killed or not started.
 inline ProcessResult RunProcess(const std::vector<std::string>& args,
                                 std::chrono::seconds within = std::chrono::seconds(20)) {
     std::string command = "exec timeout -s KILL " + std::to_string(within.count());
@@ -66,18 +67,14 @@ inline ProcessResult RunProcess(const std::vector<std::string>& args,
         command += " " + word;
     }
     ProcessResult result;
-    FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "re");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char chunk[4096];
-    for (std::size_t n = 0; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-        result.output.append(chunk, n);
-    }
-    // timeout's own codes, from 124 up: killed, or not started.
-    const int nStatus = pclose(pipe);
-    if (WIFEXITED(nStatus) && WEXITSTATUS(nStatus) < 124) {
-        result.nExitCode = WEXITSTATUS(nStatus);
+    if (FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "re")) {
+        char chunk[4096];
+        for (std::size_t n = 0; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+            result.output.append(chunk, n);
+        }
+        const int nStatus = pclose(pipe);
+        result.nExitCode =
+            WIFEXITED(nStatus) && WEXITSTATUS(nStatus) < 124 ? WEXITSTATUS(nStatus) : -1;
     }
     return result;
 }

@@ -27,33 +27,24 @@ inline long BlockedSystemCall(int nThreadId) {
     char path[64];
     std::snprintf(path, sizeof path, "/proc/self/task/%d/syscall", nThreadId);
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return kThreadStateUnknown;
-    }
     char text[32] = {};
-    const ssize_t nRead = ::read(fd, text, sizeof text - 1);
+    const ssize_t nRead = fd < 0 ? -1 : ::read(fd, text, sizeof text - 1);
     ::close(fd);
-    if (nRead <= 0) {
-        return kThreadStateUnknown;
-    }
     // "running", or "-1 ..." for a thread in the kernel outside a call.
-    if (text[0] < '0' || text[0] > '9') {
-        return kThreadRunning;
-    }
-    return std::strtol(text, nullptr, 10);
+    return nRead <= 0                       ? kThreadStateUnknown
+           : text[0] < '0' || text[0] > '9' ? kThreadRunning
+                                            : std::strtol(text, nullptr, 10);
 }
 
 // The calls a thread sleeps in while it waits for a socket (poll) and for a
 // condition variable (futex).
 inline bool IsPollCall(long nCall) {
 #ifdef SYS_poll
-    if (nCall == SYS_poll) {
-        return true;
-    }
-#endif
+    return nCall == SYS_poll || nCall == SYS_ppoll;
+#else
     return nCall == SYS_ppoll;
+#endif
 }
-
 inline bool IsFutexCall(long nCall) {
     return nCall == SYS_futex;
 }
