@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -41,16 +40,6 @@ int CountOpenDescriptors() {
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
     return WaitFor(fd, POLLIN, deadline);
-}
-
-bool ConnectHasFailed(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
-    return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP));
-}
-
-unsigned long SocketIdentity(int fd) {
-    struct stat status {};
-    return ::fstat(fd, &status) == 0 ? static_cast<unsigned long>(status.st_ino) : 0;
 }
 
 bool SleepsInPoll(int nThreadId) {
@@ -127,14 +116,14 @@ int RawConnection::Release() {
     return fd;
 }
 
-RawListener::RawListener(int nPort, int nBacklog) {
+RawListener::RawListener(int nPort) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int nOn = 1;
     ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn);
     sockaddr_in address = Loopback(nPort);
     socklen_t nLength = sizeof address;
     if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(m_fd, nBacklog) == 0 &&
+        ::listen(m_fd, 5) == 0 &&
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0) {
         m_nPort = ntohs(address.sin_port);
     }

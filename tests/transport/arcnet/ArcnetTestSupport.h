@@ -59,15 +59,6 @@ public:
         }
         return n;
     }
-    // The item's error when its first request was built; -1 if none was.
-    long ErrorBeforeFirstRequest(DWORD dwBlockId) const {
-        for (const CCall& call : Calls()) {
-            if (call.dwBlockId == dwBlockId) {
-                return call.dwErrorBefore;
-            }
-        }
-        return -1;
-    }
 
 protected:
     void OnRequest(BYTE byType, const CPollListItem& item) override {
