@@ -8,8 +8,6 @@
 
 #include <filesystem>
 
-#include "support/ThreadState.h"
-
 namespace testsupport {
 
 namespace {
@@ -40,13 +38,6 @@ int CountOpenDescriptors() {
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
     return WaitFor(fd, POLLIN, deadline);
-}
-
-bool SleepsInPoll(int nThreadId) {
-    return WaitUntil([&] {
-        const long nCall = BlockedSystemCall(nThreadId);
-        return nCall == kThreadStateUnknown || IsPollCall(nCall);
-    });
 }
 
 RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {

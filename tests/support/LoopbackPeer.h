@@ -1,6 +1,6 @@
 // Peers for the TCP/IP port's tests and benchmarks, on 127.0.0.1: raw
 // blocking sockets, a protocol that records its notifications, and a port
-// whose socket the tests can see. (socat runs through PeerProcess.h.)
+// whose socket the tests can see.
 #pragma once
 
 #include <atomic>
@@ -21,9 +21,6 @@ int FreePort();
 int CountOpenDescriptors();
 // Data (or the peer's close) waits on the socket.
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline = kDeadline);
-// Waits until thread nThreadId of this process sleeps in a poll; when the
-// kernel does not tell, returns at once (true). False at the deadline.
-bool SleepsInPoll(int nThreadId);
 
 // One end of a connection, blocking, closed by the destructor.
 class RawConnection {
