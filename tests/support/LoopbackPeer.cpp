@@ -20,11 +20,6 @@ sockaddr_in Loopback(int nPort) {
     return address;
 }
 
-bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
-    pollfd entry{fd, events, 0};
-    return ::poll(&entry, 1, static_cast<int>(deadline.count())) == 1;
-}
-
 }  // namespace
 
 int FreePort() {
@@ -37,7 +32,8 @@ int CountOpenDescriptors() {
 }
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
-    return WaitFor(fd, POLLIN, deadline);
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, static_cast<int>(deadline.count())) == 1;
 }
 
 RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
@@ -75,7 +71,7 @@ bool RawConnection::ReceiveExactly(unsigned char* pBytes, std::size_t nCount) {
 std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds deadline) {
     std::string bytes;
     char chunk[512];
-    while (bytes.size() < n && WaitFor(m_fd, POLLIN, deadline)) {
+    while (bytes.size() < n && BecomesReadable(m_fd, deadline)) {
         const ssize_t nGot = ::recv(m_fd, chunk, std::min(sizeof chunk, n - bytes.size()), 0);
         if (nGot <= 0) {
             break;
@@ -87,7 +83,7 @@ std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds dead
 
 bool RawConnection::SeesClose(std::chrono::milliseconds deadline) {
     char byte;
-    while (WaitFor(m_fd, POLLIN, deadline)) {
+    while (BecomesReadable(m_fd, deadline)) {
         if (::recv(m_fd, &byte, 1, 0) <= 0) {
             return true;
         }
@@ -99,12 +95,6 @@ void RawConnection::Close() {
     if (m_fd >= 0) {
         ::close(Release());
     }
-}
-
-int RawConnection::Release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
 }
 
 RawListener::RawListener(int nPort) {
@@ -125,7 +115,7 @@ RawListener::~RawListener() {
 }
 
 RawConnection RawListener::Accept(std::chrono::milliseconds deadline) {
-    if (!WaitFor(m_fd, POLLIN, deadline)) {
+    if (!BecomesReadable(m_fd, deadline)) {
         return RawConnection();
     }
     return RawConnection(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "kelvara/Kelvara.h"
 #include "support/BufferText.h"
@@ -45,7 +46,7 @@ public:
     bool SeesClose(std::chrono::milliseconds deadline = kDeadline);
     void Close();
     // Gives up the descriptor without closing it.
-    int Release();
+    int Release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd = -1;

@@ -18,22 +18,6 @@ namespace platform = kelvara::platform;
 namespace arcnet = kelvara::platform::arcnet;
 using namespace std::chrono_literals;
 
-// Close relies on it to free a poll thread waiting out a transmission.
-TEST(ArcnetEvents, ClosingAnEventFailsItsWaiterAndEveryLaterWait) {
-    const platform::Handle h = platform::CreateEventHandle(false, false, "Tx");
-    std::promise<void> waiting;
-    auto wait = std::async(std::launch::async, [&] {
-        waiting.set_value();
-        return platform::WaitForObject(h, platform::kWaitInfinite);
-    });
-    waiting.get_future().wait();
-    // The waiter may or may not be asleep yet: either way it must not stay.
-    ASSERT_TRUE(platform::CloseHandle(h));
-    ASSERT_EQ(wait.wait_for(20s), std::future_status::ready);
-    EXPECT_EQ(wait.get(), platform::kWaitFailed);
-    EXPECT_EQ(platform::WaitForObject(h, 0), platform::kWaitFailed);
-}
-
 // The receive thread's case at Close: one event is set, then another event
 // of the same wait is closed, while the waiter sleeps. The set one is
 // taken, whichever of the two changes the waiter wakes to.
