@@ -10,56 +10,50 @@ namespace {
 
 using namespace arcnet_test;
 
-TEST(NetPortOpen, ConfiguresTheCardAndRegistersBothEvents) {
+// Open configures the card and registers both events; a step that fails
+// gives its code and leaves nothing running, and a later Open starts afresh.
+TEST(NetPortOpen, ConfiguresTheCardOrFailsWithTheStepsCode) {
     CTimeoutOnlyProperties timeout;
     timeout.m_dwTimeout = 250;
+    const std::string node5("\0\0\0\0\0\x18\x05\0\x01\0\0\x01", 12);
     const struct {
+        void (*fault)(CFaults&);
+        DWORD dwFirstOpen;
         int nNodeId;
         const CTimeoutOnlyProperties* pTimeout;
         std::string configuration;
         BYTE byCardNode;
         DWORD dwPollTimeout;
     } cases[] = {
-        {5, nullptr, std::string("\0\0\0\0\0\x18\x05\0\x01\0\0\x01", 12), 5, 1000},
-        {0, &timeout, std::string("\0\0\0\0\0\x18\0\0\0\0\0\x01", 12),
+        {[](CFaults&) {}, 0, 5, nullptr, node5, 5, 1000},
+        {[](CFaults&) {}, 0, 0, &timeout, std::string("\0\0\0\0\0\x18\0\0\0\0\0\x01", 12),
          CVirtualArcnetSegment::kDefaultSwitchNodeId, 250},
+        {[](CFaults& f) { f.bFailOpen = TRUE; }, 1108, 5, nullptr, node5, 5, 1000},
+        {[](CFaults& f) { f.bFailConfigure = TRUE; }, 1102, 5, nullptr, node5, 5, 1000},
+        {[](CFaults& f) { f.bFailTxEventRegistration = TRUE; }, 1102, 5, nullptr, node5, 5, 1000},
+        {[](CFaults& f) { f.bFailRxEventRegistration = TRUE; }, 1102, 5, nullptr, node5, 5, 1000},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.nNodeId);
+        SCOPED_TRACE(testing::Message() << c.nNodeId << " " << c.dwFirstOpen);
         CArcnetRig rig;
-        ASSERT_EQ(rig.MakePort(c.nNodeId, c.pTimeout).Open(), 0u);
-        EXPECT_TRUE(rig.port->IsConnected());
-        EXPECT_EQ(rig.port->Clear(), 0u);
+        rig.SetFaults(c.fault);
+        CNetPort& port = rig.MakePort(c.nNodeId, c.pTimeout);
+        if (c.dwFirstOpen != 0) {
+            EXPECT_EQ(port.Open(), c.dwFirstOpen);
+            EXPECT_FALSE(port.IsConnected());
+            EXPECT_EQ(port.GetPollThread(), nullptr);
+            if (rig.segment.GetCardCount() == 1) {
+                EXPECT_FALSE(rig.Card().bTxEventRegistered && rig.Card().bRxEventRegistered);
+            }
+            rig.segment.SetFaults(CFaults());
+        }
+        ASSERT_EQ(port.Open(), 0u);
+        EXPECT_EQ(rig.segment.GetCardCount(), 1);
         const auto card = rig.Card();
         EXPECT_EQ(Text(card.configuration), c.configuration);
         EXPECT_EQ(card.byNodeId, c.byCardNode);
         EXPECT_TRUE(card.bTxEventRegistered && card.bRxEventRegistered);
-        EXPECT_EQ(rig.port->GetPollThread()->GetTimeout(), c.dwPollTimeout);
-    }
-}
-
-TEST(NetPortOpen, FailuresGiveTheirCodesAndALaterOpenStartsAfresh) {
-    const struct {
-        void (*set)(CFaults&);
-        DWORD dwCode;
-    } failures[] = {{[](CFaults& f) { f.bFailOpen = TRUE; }, 1108},
-                    {[](CFaults& f) { f.bFailConfigure = TRUE; }, 1102},
-                    {[](CFaults& f) { f.bFailTxEventRegistration = TRUE; }, 1102},
-                    {[](CFaults& f) { f.bFailRxEventRegistration = TRUE; }, 1102}};
-    for (const auto& failure : failures) {
-        SCOPED_TRACE(failure.dwCode);
-        CArcnetRig rig;
-        rig.SetFaults(failure.set);
-        CNetPort& port = rig.MakePort();
-        EXPECT_EQ(port.Open(), failure.dwCode);
-        if (rig.segment.GetCardCount() == 1) {
-            EXPECT_FALSE(rig.Card().bTxEventRegistered && rig.Card().bRxEventRegistered);
-        }
-        EXPECT_FALSE(port.IsConnected());
-        EXPECT_EQ(port.GetPollThread(), nullptr);
-        rig.segment.SetFaults(CFaults());
-        EXPECT_EQ(port.Open(), 0u);
-        EXPECT_EQ(rig.segment.GetCardCount(), 1);
+        EXPECT_EQ(port.GetPollThread()->GetTimeout(), c.dwPollTimeout);
     }
 }
 

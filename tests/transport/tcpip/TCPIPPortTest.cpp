@@ -236,15 +236,17 @@ TEST_P(TCPIPSlave, AMasterAcceptedWhileThePortStillHoldsASocketIsTurnedAway) {
     EXPECT_TRUE(first.SeesClose());
 }
 
-TEST_P(TCPIPSlave, ListeningOnAPortInUseFailsAndNothingIsConnected) {
+// A port in use fails StartListen at once; when listening again finds it
+// in use, the thread keeps trying until it is free.
+TEST_P(TCPIPSlave, ListeningOnAPortInUseFailsButListeningAgainKeepsTrying) {
+    const int nFree = Port();
     m_properties.m_nPortNumber = m_device.Port();
     EXPECT_EQ(m_port->StartListen(), 1400u);
     EXPECT_FALSE(m_port->GetListeningThread()->IsThreadRunning());
     CCombuf request = Bytes("x");
     EXPECT_EQ(m_port->Write(&request, &m_stats), 1402u);
-}
 
-TEST_P(TCPIPSlave, ListeningAgainOnABusyPortKeepsTryingUntilThePortIsFree) {
+    m_properties.m_nPortNumber = nFree;
     ASSERT_EQ(m_port->StartListen(), 0u);
     auto other = std::make_unique<RawListener>(0);
     m_properties.m_nPortNumber = other->Port();
