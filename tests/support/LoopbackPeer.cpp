@@ -4,12 +4,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-
-#include "support/ThreadState.h"
 
 namespace testsupport {
 
@@ -21,11 +18,6 @@ sockaddr_in Loopback(int nPort) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(nPort));
     return address;
-}
-
-bool WaitFor(int fd, short events, std::chrono::milliseconds deadline) {
-    pollfd entry{fd, events, 0};
-    return ::poll(&entry, 1, static_cast<int>(deadline.count())) == 1;
 }
 
 }  // namespace
@@ -40,24 +32,8 @@ int CountOpenDescriptors() {
 }
 
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline) {
-    return WaitFor(fd, POLLIN, deadline);
-}
-
-bool ConnectHasFailed(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
-    return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP));
-}
-
-unsigned long SocketIdentity(int fd) {
-    struct stat status {};
-    return ::fstat(fd, &status) == 0 ? static_cast<unsigned long>(status.st_ino) : 0;
-}
-
-bool SleepsInPoll(int nThreadId) {
-    return WaitUntil([&] {
-        const long nCall = BlockedSystemCall(nThreadId);
-        return nCall == kThreadStateUnknown || IsPollCall(nCall);
-    });
+    pollfd entry{fd, POLLIN, 0};
+    return ::poll(&entry, 1, static_cast<int>(deadline.count())) == 1;
 }
 
 RawConnection& RawConnection::operator=(RawConnection&& other) noexcept {
@@ -95,7 +71,7 @@ bool RawConnection::ReceiveExactly(unsigned char* pBytes, std::size_t nCount) {
 std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds deadline) {
     std::string bytes;
     char chunk[512];
-    while (bytes.size() < n && WaitFor(m_fd, POLLIN, deadline)) {
+    while (bytes.size() < n && BecomesReadable(m_fd, deadline)) {
         const ssize_t nGot = ::recv(m_fd, chunk, std::min(sizeof chunk, n - bytes.size()), 0);
         if (nGot <= 0) {
             break;
@@ -107,7 +83,7 @@ std::string RawConnection::Receive(std::size_t n, std::chrono::milliseconds dead
 
 bool RawConnection::SeesClose(std::chrono::milliseconds deadline) {
     char byte;
-    while (WaitFor(m_fd, POLLIN, deadline)) {
+    while (BecomesReadable(m_fd, deadline)) {
         if (::recv(m_fd, &byte, 1, 0) <= 0) {
             return true;
         }
@@ -121,20 +97,14 @@ void RawConnection::Close() {
     }
 }
 
-int RawConnection::Release() {
-    const int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-RawListener::RawListener(int nPort, int nBacklog) {
+RawListener::RawListener(int nPort) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int nOn = 1;
     ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof nOn);
     sockaddr_in address = Loopback(nPort);
     socklen_t nLength = sizeof address;
     if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::listen(m_fd, nBacklog) == 0 &&
+        ::listen(m_fd, 5) == 0 &&
         ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &nLength) == 0) {
         m_nPort = ntohs(address.sin_port);
     }
@@ -145,7 +115,7 @@ RawListener::~RawListener() {
 }
 
 RawConnection RawListener::Accept(std::chrono::milliseconds deadline) {
-    if (!WaitFor(m_fd, POLLIN, deadline)) {
+    if (!BecomesReadable(m_fd, deadline)) {
         return RawConnection();
     }
     return RawConnection(::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC));

@@ -1,11 +1,12 @@
 // Peers for the TCP/IP port's tests and benchmarks, on 127.0.0.1: raw
 // blocking sockets, a protocol that records its notifications, and a port
-// whose socket the tests can see. (socat runs through PeerProcess.h.)
+// whose socket the tests can see.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "kelvara/Kelvara.h"
 #include "support/BufferText.h"
@@ -21,14 +22,6 @@ int FreePort();
 int CountOpenDescriptors();
 // Data (or the peer's close) waits on the socket.
 bool BecomesReadable(int fd, std::chrono::milliseconds deadline = kDeadline);
-// The socket's connect has failed (it polls with an error or hang-up).
-bool ConnectHasFailed(int fd);
-// What tells one socket from another opened later under the same
-// descriptor number (its inode); 0 when the descriptor is not open.
-unsigned long SocketIdentity(int fd);
-// Waits until thread nThreadId of this process sleeps in a poll; when the
-// kernel does not tell, returns at once (true). False at the deadline.
-bool SleepsInPoll(int nThreadId);
 
 // One end of a connection, blocking, closed by the destructor.
 class RawConnection {
@@ -53,7 +46,7 @@ public:
     bool SeesClose(std::chrono::milliseconds deadline = kDeadline);
     void Close();
     // Gives up the descriptor without closing it.
-    int Release();
+    int Release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd = -1;
@@ -61,10 +54,8 @@ private:
 
 class RawListener {
 public:
-    // nPort 0: any free port. A backlog of 0 holds one connection that is
-    // not accepted yet; the system drops the handshakes of any more, so
-    // their connects stay under way until that one is accepted.
-    explicit RawListener(int nPort, int nBacklog = 5);
+    // nPort 0: any free port.
+    explicit RawListener(int nPort);
     ~RawListener();
     int Port() const { return m_nPort; }
     int Fd() const { return m_fd; }
@@ -95,11 +86,6 @@ class ProbedPort : public CTCPIPPort {
 public:
     using CTCPIPPort::CTCPIPPort;
     TCPIPSocket Socket() const { return m_Socket.load(); }
-    BOOL ConnectPending() const { return m_bConnectPending; }
-    void DropListeningThread() {
-        delete m_pListenThread;
-        m_pListenThread = nullptr;
-    }
 };
 
 }  // namespace testsupport

@@ -43,7 +43,6 @@ public:
         m_byHoldType = byType;
         m_changed.notify_all();
     }
-    void Release() { HoldAt(0); }
     bool WaitHeld(BYTE byType) {
         std::unique_lock<std::mutex> lock(m_lock);
         return m_changed.wait_for(lock, 20s, [&] { return m_byHeldAt == byType; });
@@ -59,21 +58,11 @@ public:
         }
         return n;
     }
-    // The item's error when its first request was built; -1 if none was.
-    long ErrorBeforeFirstRequest(DWORD dwBlockId) const {
-        for (const CCall& call : Calls()) {
-            if (call.dwBlockId == dwBlockId) {
-                return call.dwErrorBefore;
-            }
-        }
-        return -1;
-    }
 
 protected:
     void OnRequest(BYTE byType, const CPollListItem& item) override {
         std::unique_lock<std::mutex> lock(m_lock);
         m_calls.push_back({byType, item.m_dwBlockId, item.m_dwError});
-        m_changed.notify_all();
         if (byType == m_byHoldType) {
             m_byHeldAt = byType;
             m_changed.notify_all();
@@ -93,16 +82,14 @@ private:
 struct CArcnetRig {
     CArcnetRig() { segment.Install(); }
     ~CArcnetRig() {
-        driver.Release();
+        driver.HoldAt(0);
         if (port) {
             port->Close();
         }
     }
 
-    CNetPort& MakePort(int nNodeId = kPortNode, CNetworkProtocol* pDriver = nullptr,
-                       const CTimeoutOnlyProperties* pTimeout = nullptr) {
-        port = std::make_unique<CNetPort>(&poll, pTimeout, &stats, nNodeId,
-                                          pDriver != nullptr ? pDriver : &driver);
+    CNetPort& MakePort(int nNodeId = kPortNode, const CTimeoutOnlyProperties* pTimeout = nullptr) {
+        port = std::make_unique<CNetPort>(&poll, pTimeout, &stats, nNodeId, &driver);
         return *port;
     }
     // An open port whose poll thread is held in its first poll, so that
