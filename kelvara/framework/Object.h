@@ -89,7 +89,7 @@ KELVARA_API CObject* KelvaraReadObject(CArchive& ar, const CRuntimeClass* pClass
 
 #define DECLARE_SERIAL(class_name)                                                        \
     DECLARE_DYNCREATE(class_name)                                                         \
-    friend CArchive& operator>>(CArchive& ar, class_name*& pOb) {                         \
+    [[maybe_unused]] friend CArchive& operator>>(CArchive& ar, class_name*& pOb) {        \
         pOb = static_cast<class_name*>(KelvaraReadObject(ar, RUNTIME_CLASS(class_name))); \
         return ar;                                                                        \
     }
