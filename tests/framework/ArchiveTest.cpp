@@ -158,15 +158,7 @@ TEST(ObjectRecords, NewClassIsTaggedAndRepeatsAreReferencedByIndex) {
 
 // The cause a load ends with, or none.
 int CauseOf(const std::function<void(CArchive&)>& load, const Bytes& bytes) {
-    int cause = CArchiveException::none;
-    LoadFrom(bytes, [&](CArchive& ar) {
-        try {
-            load(ar);
-        } catch (const CArchiveException& e) {
-            cause = e.m_cause;
-        }
-    });
-    return cause;
+    return kelvara_test::LoadCause(bytes, load);
 }
 
 template <typename T>

@@ -73,12 +73,7 @@ Bytes PropertiesOf(CProtocol& driver) {
 
 // Loads a driver's properties; the cause of the archive exception, or none.
 int LoadProperties(CProtocol& driver, const Bytes& bytes) {
-    try {
-        kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { driver.SerializeProperties(ar); });
-    } catch (const CArchiveException& e) {
-        return e.m_cause;
-    }
-    return CArchiveException::none;
+    return kelvara_test::LoadCause(bytes, [&](CArchive& ar) { driver.SerializeProperties(ar); });
 }
 
 TEST(ProtocolBase, StartsOnceStopsOnceAndCountsEveryBlockItIsGiven) {

@@ -33,12 +33,7 @@ Bytes Stored(CObject& record) {
 
 // Loads a record; the cause of the archive exception, or none.
 int LoadCause(CObject& record, const Bytes& bytes) {
-    try {
-        kelvara_test::LoadFrom(bytes, [&](CArchive& ar) { record.Serialize(ar); });
-    } catch (const CArchiveException& e) {
-        return e.m_cause;
-    }
-    return CArchiveException::none;
+    return kelvara_test::LoadCause(bytes, [&](CArchive& ar) { record.Serialize(ar); });
 }
 
 TEST(PropertyStringList, RecordsReadBackInDumpOrderEachTakingOnlyItsOwnLines) {

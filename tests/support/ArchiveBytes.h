@@ -32,4 +32,14 @@ inline void LoadFrom(const Bytes& bytes, const std::function<void(CArchive&)>& r
     read(ar);
 }
 
+// The cause of the archive exception a load of `bytes` ends with, or none.
+inline int LoadCause(const Bytes& bytes, const std::function<void(CArchive&)>& read) {
+    try {
+        LoadFrom(bytes, read);
+    } catch (const CArchiveException& e) {
+        return e.m_cause;
+    }
+    return CArchiveException::none;
+}
+
 }  // namespace kelvara_test
