@@ -1,6 +1,5 @@
-// Chooses the carry engine: the closed form where it covers the chain (the
-// common case, a few operations per component), the general carry for the
-// rest.
+// The carry engines' public entry points; the choice between them is
+// carry::Check (LocationCarryEngines.h).
 #include "kelvara/location/LocationCarry.h"
 
 #include "kelvara/location/LocationCarryEngines.h"
@@ -12,17 +11,7 @@ bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex) {
 }
 
 int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount) {
-    if (pChain == nullptr || nCount == 0) {
-        return 0;
-    }
-    if (nCount == 1) {
-        return carry::CheckAlone(pChain[0]);
-    }
-    int result = 0;
-    if (carry::CheckClosedForm(pChain, nCount, &result)) {
-        return result;
-    }
-    return carry::CheckGeneral(pChain, nCount);
+    return carry::Check(pChain, nCount);
 }
 
 int QZLocationCheckRangeGeneral(QZLocationCarryState* pChain, std::size_t nCount) {

@@ -1,5 +1,6 @@
 // The two carry engines behind QZLocationCheckRange, and what they share.
-// Private to the location folder: LocationCarry.cpp chooses the engine.
+// Private to the location folder: Check chooses the engine, for
+// QZLocationCheckRange and for CQZLocation's own range check alike.
 //
 // Both must end exactly where the step-by-step rules of LocationCarry.h do;
 // the tests run each against a literal reference and against each other.
@@ -46,5 +47,22 @@ bool CheckClosedForm(QZLocationCarryState* pChain, std::size_t nCount, int* pRes
 // The general carry (LocationCarryGeneral.cpp): any chain of two or more
 // components, in time that does not grow with the amount carried.
 int CheckGeneral(QZLocationCarryState* pChain, std::size_t nCount);
+
+// The closed form where it covers the chain (the common case), the general
+// carry for the rest. Inline, so a location's range check reaches the
+// engine in one call.
+inline int Check(QZLocationCarryState* pChain, std::size_t nCount) {
+    if (pChain == nullptr || nCount == 0) {
+        return 0;
+    }
+    if (nCount == 1) {
+        return CheckAlone(pChain[0]);
+    }
+    int result = 0;
+    if (CheckClosedForm(pChain, nCount, &result)) {
+        return result;
+    }
+    return CheckGeneral(pChain, nCount);
+}
 
 }  // namespace kelvara::location_carry

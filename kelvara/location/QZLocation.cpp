@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kelvara/location/LocationCarry.h"
+#include "kelvara/location/LocationCarryEngines.h"
 #include "kelvara/resources/StringTable.h"
 #include "kelvara/sibling/Utility.h"
 
@@ -25,11 +26,16 @@ constexpr UINT IDS_LOCATION_DELIMITER = 13008;
 constexpr UINT IDS_LOCATION_BOUNDARY = 13009;
 constexpr UINT IDS_LOCATION_ALPHABETIC = 13010;
 
-// The increment the bounds are divided by. Used directly by the range check,
-// which runs after every change of every component, rather than through the
-// exported members that give the same numbers.
+// The increment the bounds are divided by: 1 where the descriptor holds less.
 LONG IncrementOf(const QZLocationDescriptor& descriptor) {
     return descriptor.nIncrement >= 1 ? descriptor.nIncrement : 1;
+}
+
+// A bound as an index, as MinIndex and MaxIndex give it. The range check
+// runs after every change of every component and most tables count by one,
+// so it skips the division where it would change nothing.
+LONG IndexOf(LONG nBound, const QZLocationDescriptor& descriptor) {
+    return descriptor.nIncrement > 1 ? nBound / descriptor.nIncrement : nBound;
 }
 
 // Chains this deep or less are checked without allocating.
@@ -184,17 +190,17 @@ LONG CQZLocation::Increment() const {
 }
 
 LONG CQZLocation::MinIndex() const {
-    return m_Range.nMinLocation / IncrementOf(m_Descriptor);
+    return IndexOf(m_Range.nMinLocation, m_Descriptor);
 }
 
 LONG CQZLocation::MaxIndex() const {
-    return m_Range.nMaxLocation / IncrementOf(m_Descriptor);
+    return IndexOf(m_Range.nMaxLocation, m_Descriptor);
 }
 
 int CQZLocation::CheckRange() {
     if (m_pFriend == nullptr) {
-        const LONG a = m_Range.nMinLocation / IncrementOf(m_Descriptor);
-        const LONG b = m_Range.nMaxLocation / IncrementOf(m_Descriptor);
+        const LONG a = IndexOf(m_Range.nMinLocation, m_Descriptor);
+        const LONG b = IndexOf(m_Range.nMaxLocation, m_Descriptor);
         if (a <= m_nLocation && m_nLocation <= b) {
             m_bValid = 1;
             return 1;
@@ -222,11 +228,11 @@ int CQZLocation::CheckRange() {
     std::size_t i = 0;
     for (CQZLocation* p = this; p != nullptr; p = p->m_pFriend, ++i) {
         chain[i] = p;
-        const LONG increment = IncrementOf(p->m_Descriptor);
-        states[i] = {p->m_nLocation, p->m_bValid, p->m_nError, p->m_Range.nMinLocation / increment,
-                     p->m_Range.nMaxLocation / increment};
+        states[i] = {p->m_nLocation, p->m_bValid, p->m_nError,
+                     IndexOf(p->m_Range.nMinLocation, p->m_Descriptor),
+                     IndexOf(p->m_Range.nMaxLocation, p->m_Descriptor)};
     }
-    const int result = QZLocationCheckRange(states, count);
+    const int result = kelvara::location_carry::Check(states, count);
     for (i = 0; i < count; ++i) {
         chain[i]->m_nLocation = states[i].nValue;
         chain[i]->m_bValid = states[i].bValid;

@@ -170,6 +170,19 @@ TEST(LocationArithmetic, ChainCarriesLikeAMixedRadixNumber) {
     EXPECT_EQ(single->GetLocationError(), LE_RANGE);
     *single = 3;
     EXPECT_EQ(single->GetLocationError(), LE_NONE);
+
+    // A table counted by two: the values are indexes, offset 254 is index 127.
+    auto even = Single(127, 255, Desc(LR_DECIMAL, 3, 2));
+    EXPECT_EQ(even->IsValid(), 1);
+    ++*even;
+    EXPECT_EQ(even->IsValid(), 0);
+    auto evenInner =
+        std::make_unique<CQZLocation>(63, TableOffsetRange{0, 127}, Desc(LR_DECIMAL, 3, 2));
+    evenInner->AttatchFriendLocation(Single(0, 255, Desc(LR_DECIMAL, 4), ":").release());
+    ++*evenInner;
+    EXPECT_EQ(Friend(*evenInner), 1);
+    EXPECT_EQ(Inner(*evenInner), 0);
+    EXPECT_EQ(evenInner->IsValid(), 1);
 }
 
 std::array<int, 5> Ops(const CQZLocation& a, const auto& b) {
