@@ -425,7 +425,7 @@ private:
     }
 
     void Emit(std::size_t i, const ProgramPtr& program) {
-        m_log[i].push_back({'R', 1, program});
+        m_log[i].emplace_back('R', 1, program);
         Feed(i + 1, program);
     }
 
