@@ -50,12 +50,7 @@ using Clock = std::chrono::steady_clock;
 // the device refuses.
 constexpr auto kConnectInterval = std::chrono::milliseconds(500);
 
-// Milliseconds from now to the time point, at least 0, rounded up so that
-// a wait does not end just before it.
-int MsUntil(Clock::time_point until) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-    return static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
-}
+using modbus::MsUntil;
 
 // The port, with the two waits the driver makes with its own time limit
 // rather than the port's one second.
