@@ -239,25 +239,17 @@ private:
             return result;
         }
 
-        // Every reply is at least five bytes. Its first three tell how long
-        // it is: an exception reply ends two bytes later (its CRC), a read
-        // reply carries its byte count, a write reply is eight bytes. So a
-        // refusal is seen at once rather than after the time-out. The port
-        // logs each read, so a reply shows as two RX lines.
+        // The head tells how long the reply is, so that a refusal is seen
+        // at once rather than after the time-out. The port logs each read,
+        // so a reply shows as two RX lines.
         CCombuf head;
         result = m_Port.Poll(&head, 3, pStats, dwTimeout);
         if (result != SE_NO_ERROR) {
             return result;
         }
         DWORD rest = 0;
-        if (head[1] == (request.function | modbus::kExceptionBit)) {
-            rest = 2;
-        } else if (head[1] != request.function) {
-            return SE_INVALID_FORMAT;
-        } else if (request.IsWrite()) {
-            rest = 5;
-        } else {
-            rest = head[2] + 2u;
+        if (result = modbus::RtuReplyRest(request, head.GetData(), rest); result != SE_NO_ERROR) {
+            return result;
         }
         CCombuf tail;
         result = m_Port.Poll(&tail, rest, pStats, dwTimeout);
@@ -266,15 +258,7 @@ private:
         }
         CCombuf whole = head;
         whole += tail;
-        if (!modbus::CrcMatches(whole)) {
-            return SE_CHECKSUM_ERROR;
-        }
-        // A good frame from another node is not an answer to this request.
-        if (whole[0] != node) {
-            return SE_INVALID_FORMAT;
-        }
-        whole.GetDataSegment(&reply, 1, whole.GetSize() - 3);
-        return SE_NO_ERROR;
+        return modbus::UnwrapRtuReply(node, whole, reply);
     }
 
     CModbusProperties m_Modbus;

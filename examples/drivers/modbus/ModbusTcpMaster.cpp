@@ -207,9 +207,8 @@ private:
             modbus::MbapHeader header;
             modbus::ParseMbapHeader(head.GetData(), static_cast<std::size_t>(head.GetSize()),
                                     header);
-            if (header.protocolId != 0 || header.PduSize() < 2 ||
-                header.PduSize() > modbus::kMaxPduSize) {
-                return SE_INVALID_FORMAT;
+            if (result = modbus::CheckMbapReplyHeader(header); result != SE_NO_ERROR) {
+                return result;
             }
             CCombuf pdu;
             result = ReadBefore(deadline, pdu, static_cast<DWORD>(header.PduSize()));

@@ -392,9 +392,9 @@ private:
             return dwResult;
         }
         modbus::ParseMbapHeader(frame.GetData(), static_cast<std::size_t>(frame.GetSize()), header);
-        if (header.protocolId != 0 || header.PduSize() < 1 ||
-            header.PduSize() > modbus::kMaxPduSize) {
-            return SE_INVALID_FORMAT;
+        if (const DWORD dwResult = modbus::CheckMbapRequestHeader(header);
+            dwResult != SE_NO_ERROR) {
+            return dwResult;
         }
         return ReadExactly(frame, modbus::kMbapSize + header.PduSize(), deadline);
     }
