@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "kelvara/framework/Export.h"
+#include "kelvara/platform/SystemError.h"
 
 namespace kelvara::platform {
 
@@ -78,6 +79,13 @@ KELVARA_API int PendingError(SocketHandle hSocket);
 KELVARA_API std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength);
 // Bytes sent, -1 on error.
 KELVARA_API std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLength);
+// Turns on keepalive probes: the first after nIdleSeconds without traffic,
+// then one every nIntervalSeconds; after nProbes unanswered ones the
+// connection fails as a lost one, so a peer that vanished without closing
+// is found. ErrorCategory::None, or the failure's category (the last system
+// error holds its number).
+KELVARA_API ErrorCategory SetKeepAlive(SocketHandle hSocket, int nIdleSeconds, int nIntervalSeconds,
+                                       int nProbes);
 // Shuts down both directions.
 KELVARA_API bool Shutdown(SocketHandle hSocket);
 KELVARA_API bool CloseSocket(SocketHandle hSocket);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -37,12 +38,13 @@ public:
     ~RawMaster() { close(m_fd); }
     bool IsConnected() const { return m_bConnected; }
     void Send(const Bytes& bytes) { (void)send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-    // Up to n bytes: what came before the slave closed or 5 s passed.
-    Bytes Receive(std::size_t n) {
+    // Up to n bytes: what came before the slave closed or nMs passed
+    // without a byte.
+    Bytes Receive(std::size_t n, int nMs = 5000) {
         Bytes bytes(n);
         std::size_t nGot = 0;
         pollfd entry{m_fd, POLLIN, 0};
-        for (ssize_t nRead = 0; nGot < n && poll(&entry, 1, 5000) == 1 &&
+        for (ssize_t nRead = 0; nGot < n && poll(&entry, 1, nMs) == 1 &&
                                 (nRead = recv(m_fd, bytes.data() + nGot, n - nGot, 0)) > 0;) {
             nGot += static_cast<std::size_t>(nRead);
         }
@@ -52,23 +54,29 @@ public:
     // Everything sent was taken off the slave's end of the connection,
     // which lives in this process: the descriptor whose peer is this one.
     bool SlaveHasReadAll() const {
+        int nUnacknowledged = -1;
+        int nUnread = -1;
+        const int fd = SlaveEnd();
+        return ioctl(m_fd, SIOCOUTQ, &nUnacknowledged) == 0 && nUnacknowledged == 0 && fd >= 0 &&
+               ioctl(fd, FIONREAD, &nUnread) == 0 && nUnread == 0;
+    }
+    // The slave's end of this connection: the descriptor whose peer is this
+    // one; -1 when there is none.
+    int SlaveEnd() const {
         sockaddr_in mine{};
         sockaddr_in peer{};
         socklen_t nLength = sizeof mine;
-        int nUnacknowledged = -1;
-        if (getsockname(m_fd, reinterpret_cast<sockaddr*>(&mine), &nLength) != 0 ||
-            ioctl(m_fd, SIOCOUTQ, &nUnacknowledged) != 0 || nUnacknowledged != 0) {
-            return false;
+        if (getsockname(m_fd, reinterpret_cast<sockaddr*>(&mine), &nLength) != 0) {
+            return -1;
         }
         for (int fd = 0; fd < 1024; ++fd) {
             nLength = sizeof peer;
-            int nUnread = -1;
             if (fd != m_fd && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &nLength) == 0 &&
-                peer.sin_port == mine.sin_port && ioctl(fd, FIONREAD, &nUnread) == 0) {
-                return nUnread == 0;
+                peer.sin_port == mine.sin_port) {
+                return fd;
             }
         }
-        return false;
+        return -1;
     }
 
 private:
@@ -84,6 +92,30 @@ Bytes Frame(const Bytes& pdu) {
         frame.push_back(byte);  // insert() trips a false array-bounds warning
     }
     return frame;
+}
+
+// A well-behaved master: asks until it has its answer, connecting again
+// whenever the slave closes or refuses its connection. The milliseconds it
+// waited for the answer, or -1 when none came within nWithinMs.
+long long AskUntilAnswered(int nPort, const Bytes& request, std::size_t nReply, int nWithinMs) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::milliseconds(nWithinMs);
+    while (std::chrono::steady_clock::now() < end) {
+        RawMaster master(nPort);
+        if (master.IsConnected()) {
+            master.Send(request);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (master.Receive(nReply, static_cast<int>(std::max<long long>(left.count(), 1)))
+                    .size() == nReply) {
+                return std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                    .count();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // between tries, as a master
+    }
+    return -1;
 }
 
 int PointBytes(const char* pszAddress) {
@@ -260,18 +292,72 @@ TEST_F(ModbusTcpSlave, FramesInPiecesArePutTogetherAndBrokenOnesCountedAndThrown
     EXPECT_EQ(master.Receive(reply.size()), reply);
     EXPECT_EQ(m_driver->GetNumberStandardErrors(), 0u);
 
-    // A header that stops half-way: after a second it is given up.
-    master.Send(Bytes(request.begin(), request.begin() + 4));
-    EXPECT_TRUE(WaitUntil([&] { return m_driver->GetNumberTimeoutErrors() == 1; }));
-    master.Send(request);
-    EXPECT_EQ(master.Receive(reply.size()), reply);
-
     // Protocol id 1 is not Modbus: not answered, counted as a bad format.
     master.Send({0x00, 0x01, 0x00, 0x01, 0x00, 0x06, 0x01, 0x03, 0x00, 0x00, 0x00, 0x01});
-    EXPECT_TRUE(WaitUntil([&] { return m_driver->GetNumberStandardErrors() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return m_driver->GetNumberStandardErrors() == 1; }));
     EXPECT_EQ(m_driver->GetLastErrorString(), GetStandardErrorMessage(SE_INVALID_FORMAT));
     master.Send(request);
     EXPECT_EQ(master.Receive(reply.size()), reply) << "the first reply answers this request";
+
+    // A header that stops half-way is given up after the frame time-out
+    // (its master is dropped: see the next test).
+    master.Send(Bytes(request.begin(), request.begin() + 4));
+    EXPECT_TRUE(WaitUntil([&] { return m_driver->GetNumberTimeoutErrors() == 1; }));
+}
+
+TEST_F(ModbusTcpSlave, AMasterThatHoldsTheSlaveWithoutBeingServedIsDroppedForTheNext) {
+    // What the first master does after connecting; the waiting master asks
+    // once it is connected.
+    const struct {
+        const char* pszWhat;
+        const char* pszIdle;
+        const char* pszFrame;
+        std::size_t nSent;  // bytes of a request
+        int nTimeout;       // ms the slave should give it
+    } cases[] = {
+        {"sends nothing", "300", "1000", 0, 300},
+        {"stalls half-way in a request", "60000", "300", 9, 300},
+    };
+    const Bytes request = Frame({0x03, 0x00, 0x00, 0x00, 0x01});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        m_driver->StopProtocol();
+        EXPECT_TRUE(testsupport::Configure(
+            *m_driver, {{"Modbus.IdleTimeout", c.pszIdle}, {"Modbus.FrameTimeout", c.pszFrame}}));
+        ASSERT_EQ(Start(*m_driver, 0), static_cast<DWORD>(SE_NO_ERROR));
+        const int nPort = m_driver->GetPortNumber();
+        const int nConnected = LogCount("master connected");
+        RawMaster holder(nPort);
+        ASSERT_TRUE(WaitUntil([&] { return LogCount("master connected") > nConnected; }));
+        holder.Send(Bytes(request.begin(), request.begin() + static_cast<long>(c.nSent)));
+        const long long nWaited = AskUntilAnswered(nPort, request, 11, c.nTimeout + 2000);
+        ::testing::Test::RecordProperty(
+            c.nSent == 0 ? "idle_master_waited_ms" : "stalled_master_waited_ms",
+            std::to_string(nWaited));
+        EXPECT_GE(nWaited, c.nTimeout - 100);
+        EXPECT_LT(nWaited, c.nTimeout + 1000);
+        EXPECT_TRUE(holder.Receive(1, 100).empty());
+        EXPECT_EQ(LogCount("dropped"), static_cast<int>(&c - cases) + 1);
+    }
+}
+
+TEST_F(ModbusTcpSlave, TheAcceptedConnectionFindsAVanishedMasterByKeepalive) {
+    RawMaster master(m_nPort);
+    ASSERT_TRUE(WaitUntil([&] { return LogCount("master connected") == 1; }));
+    const int fd = master.SlaveEnd();
+    ASSERT_GE(fd, 0);
+    int nOn = 0;
+    int nIdle = 0;
+    int nInterval = 0;
+    int nProbes = 0;
+    socklen_t nLength = sizeof nOn;
+    ASSERT_EQ(getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &nOn, &nLength), 0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &nIdle, &nLength), 0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &nInterval, &nLength), 0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &nProbes, &nLength), 0);
+    EXPECT_EQ(nOn, 1);
+    // A master gone without a word is found well within a minute.
+    EXPECT_LE(nIdle + nInterval * nProbes, 60) << nIdle << " " << nInterval << " " << nProbes;
 }
 
 TEST_F(ModbusTcpSlave, EachFrameIsOneLogLineAndEachRequestOneBlock) {

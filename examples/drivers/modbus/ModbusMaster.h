@@ -4,6 +4,8 @@
 // comes back, which they hand in as a function.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 
 #include "ModbusPdu.h"
@@ -32,5 +34,13 @@ DWORD ValidateAddress(const CRemoteAddress* pAddress);
 // For the drivers' GetMaxBlockSize: the most points one block at the
 // address may hold, whether it is read or written; 0 for a bad address.
 DWORD MaxBlockSize(const CRemoteAddress* pAddress);
+
+// Milliseconds from now to the time point, at least 0, rounded up so that
+// a wait for it does not end just before it.
+inline int MsUntil(std::chrono::steady_clock::time_point until) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
+}
 
 }  // namespace modbus

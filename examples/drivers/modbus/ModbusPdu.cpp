@@ -270,4 +270,44 @@ DWORD ParseReply(const Request& request, const BYTE* reply, std::size_t size, CB
     return SE_NO_ERROR;
 }
 
+DWORD RtuReplyRest(const Request& request, const BYTE head[3], DWORD& rest) {
+    rest = 0;
+    if (head[1] == (request.function | kExceptionBit)) {
+        rest = 2;
+    } else if (head[1] != request.function) {
+        return SE_INVALID_FORMAT;
+    } else if (request.IsWrite()) {
+        rest = 5;
+    } else {
+        rest = head[2] + 2u;
+    }
+    return SE_NO_ERROR;
+}
+
+DWORD UnwrapRtuReply(BYTE node, const CByteArray& frame, CByteArray& pdu) {
+    if (frame.GetSize() < 4 || !CrcMatches(frame)) {
+        return SE_CHECKSUM_ERROR;
+    }
+    if (frame[0] != node) {
+        return SE_INVALID_FORMAT;
+    }
+    pdu.SetSize(0);
+    for (int i = 1; i < frame.GetSize() - 2; ++i) {
+        pdu.Add(frame[i]);
+    }
+    return SE_NO_ERROR;
+}
+
+DWORD CheckMbapRequestHeader(const MbapHeader& header) {
+    return header.protocolId != 0 || header.PduSize() < 1 || header.PduSize() > kMaxPduSize
+               ? static_cast<DWORD>(SE_INVALID_FORMAT)
+               : static_cast<DWORD>(SE_NO_ERROR);
+}
+
+DWORD CheckMbapReplyHeader(const MbapHeader& header) {
+    return header.protocolId != 0 || header.PduSize() < 2 || header.PduSize() > kMaxPduSize
+               ? static_cast<DWORD>(SE_INVALID_FORMAT)
+               : static_cast<DWORD>(SE_NO_ERROR);
+}
+
 }  // namespace modbus

@@ -138,4 +138,23 @@ DWORD BuildRequest(const Address& address, DWORD count, ReadOrWrite direction,
 DWORD ParseReply(const Request& request, const BYTE* reply, std::size_t size, CByteArray& data,
                  BYTE& exception);
 
+// Serial replies: [node][PDU][CRC low][CRC high], at least five bytes.
+// The first three tell how long the reply is: an exception reply ends two
+// bytes later (its CRC), a read reply carries its byte count, a write reply
+// is eight bytes. The bytes that follow those three in rest, or
+// SE_INVALID_FORMAT when they begin no reply to the request.
+DWORD RtuReplyRest(const Request& request, const BYTE head[3], DWORD& rest);
+// The whole reply frame from the node: its PDU, or SE_CHECKSUM_ERROR for a
+// bad CRC (or a frame too short to carry one) and SE_INVALID_FORMAT for a
+// good frame from another node.
+DWORD UnwrapRtuReply(BYTE node, const CByteArray& frame, CByteArray& pdu);
+
+// What a Modbus TCP master takes for the header of a reply: protocol id 0
+// and room for at least a function code and one byte, within a PDU's
+// size; else SE_INVALID_FORMAT.
+DWORD CheckMbapReplyHeader(const MbapHeader& header);
+// What a Modbus TCP slave takes for the header of a request: as for a
+// reply, but a function code alone is a request (one the device refuses).
+DWORD CheckMbapRequestHeader(const MbapHeader& header);
+
 }  // namespace modbus

@@ -47,3 +47,22 @@ void CModbusProperties::DescribeFields(FieldList& fields) {
         fields.push_back(StringField("Host", m_strHost));
     }
 }
+
+CModbusSlaveProperties::CModbusSlaveProperties() : CQZProperties("Modbus", "Modbus") {}
+
+void CModbusSlaveProperties::Serialize(CArchive& ar) {
+    if (ar.IsStoring()) {
+        SerializeHeader(ar);
+        ar << m_dwIdleTimeout << m_dwFrameTimeout;
+        return;
+    }
+    CModbusSlaveProperties loaded(*this);
+    loaded.SerializeHeader(ar);
+    ar >> loaded.m_dwIdleTimeout >> loaded.m_dwFrameTimeout;
+    *this = loaded;
+}
+
+void CModbusSlaveProperties::DescribeFields(FieldList& fields) {
+    fields.push_back(IntegerField("IdleTimeout", m_dwIdleTimeout, 0, 0xFFFFFFFFLL));
+    fields.push_back(IntegerField("FrameTimeout", m_dwFrameTimeout, 1, 3600000));
+}

@@ -26,3 +26,23 @@ protected:
 private:
     bool m_bWithHost;
 };
+
+// CModbusSlaveProperties: the Modbus TCP slave's own settings, which end
+// the connection of a master that holds the slave without being served.
+// Lines:
+//   "Modbus.IdleTimeout"   ms a connected master may send nothing before
+//                          it is dropped; 0 never drops it; default 60000.
+//   "Modbus.FrameTimeout"  ms a request may take from its first byte to its
+//                          last; a master whose frame stalls longer is
+//                          dropped; 1 to 3600000, default 1000.
+class CModbusSlaveProperties : public CQZProperties {
+public:
+    CModbusSlaveProperties();
+    void Serialize(CArchive& ar) override;
+
+    DWORD m_dwIdleTimeout = 60000;
+    DWORD m_dwFrameTimeout = 1000;
+
+protected:
+    void DescribeFields(FieldList& fields) override;
+};

@@ -10,17 +10,69 @@
 //             before each request, for devices that need more than the
 //             line's own idle time);
 //   Modbus.NodeId  the device's node id, 1 to 247.
+// Timing changes apply from the next block on; port, flow and node changes
+// at the next start.
+//
+// A line that fails (a USB adapter unplugged, say) is closed, and the
+// driver reopens it by itself: at once, then at most once a second while
+// the device is missing, each time a block comes. Blocks fail at once
+// meanwhile (1107, or the failed reopen's 1100 or 1102), and the block
+// after the device is back under the same name is good again. The log hears
+// one system-error line per outage, the reason the first reopen failed; the
+// later attempts are not logged.
+//
+// Unless the host names the port, its name is "COM<n>", so the log's
+// system-error lines say which line they are about. Raising and dropping
+// DTR is not logged as a failure on a device without modem lines (a
+// pseudo-terminal, many USB adapters): there is no line to set there.
 // Addresses: see modbus::kRemoteFormat, e.g. HR:0 for the first holding
 // register. A block of one point is written with function 5 or 6, a longer
 // one with 15 or 16.
 #include <chrono>
 #include <thread>
 
+#include <kelvara/platform/SystemError.h>
+
 #include "ModbusMaster.h"
 #include "ModbusPdu.h"
 #include "ModbusProperties.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+// The least time between two reopen attempts while the device is missing.
+constexpr auto kReopenInterval = std::chrono::seconds(1);
+
+// The serial port, with the driver's say in what the log hears of it.
+class CRtuPort : public CComPort {
+public:
+    using CComPort::CComPort;
+
+    // What the next failures of system calls may log.
+    enum class Reporting {
+        All,
+        // All but a control line the device does not have: the port raises
+        // DTR in Open and drops it in Close, which a device without modem
+        // lines refuses as an unsupported call.
+        AllButMissingLines,
+        None,
+    };
+    void SetReporting(Reporting eReporting) { m_eReporting = eReporting; }
+
+    void OutputSystemMessage() override {
+        // Read before anything can replace the last error.
+        const auto category = kelvara::platform::LastErrorCategory();
+        if (m_eReporting == Reporting::None ||
+            (m_eReporting == Reporting::AllButMissingLines &&
+             category == kelvara::platform::ErrorCategory::NotSupported)) {
+            return;
+        }
+        CComPort::OutputSystemMessage();
+    }
+
+private:
+    Reporting m_eReporting = Reporting::All;
+};
 
 class CModbusRtuMaster : public CSerialProtocol {
 public:
@@ -48,23 +100,29 @@ public:
         if (result != SE_NO_ERROR) {
             return result;
         }
-        result = m_Port.Open();
-        if (result == SE_NO_ERROR) {
-            result = m_Port.Init();
-        }
+        result = OpenLine(CRtuPort::Reporting::AllButMissingLines);
         if (result != SE_NO_ERROR) {
-            m_Port.Close();
             CSerialProtocol::StopProtocol();
         }
+        m_bOutageReported = false;
         return result;
     }
 
     DWORD StopProtocol() override {
         const DWORD result = CSerialProtocol::StopProtocol();
-        if (result == SE_NO_ERROR) {
-            m_Port.Close();
+        if (result == SE_NO_ERROR && m_bLineOpen) {
+            CloseLine(CRtuPort::Reporting::AllButMissingLines);
         }
         return result;
+    }
+
+    // The host's name for the port, or "COM<n>".
+    CString GetPortName() override {
+        CString strName = CSerialProtocol::GetPortName();
+        if (strName.IsEmpty()) {
+            strName.Format("COM%d", static_cast<int>(m_PortProperties.m_wPortNumber));
+        }
+        return strName;
     }
 
     DWORD TransferData(CComBlock* pBlock) override {
@@ -98,9 +156,72 @@ public:
     }
 
 private:
-    // One request and its reply on the line: [node][PDU][CRC low][CRC high].
+    // Open and Init; a line that opened but cannot be set up is closed
+    // again. A failed Open needs no Close: the next Open, or the port's
+    // destructor, releases what it may have held.
+    DWORD OpenLine(CRtuPort::Reporting eReporting) {
+        m_Port.SetReporting(eReporting);
+        DWORD result = m_Port.Open();
+        if (result == SE_NO_ERROR) {
+            result = m_Port.Init();
+            if (result != SE_NO_ERROR) {
+                m_Port.Close();
+            }
+        }
+        m_Port.SetReporting(CRtuPort::Reporting::All);
+        m_bLineOpen = result == SE_NO_ERROR;
+        return result;
+    }
+
+    void CloseLine(CRtuPort::Reporting eReporting) {
+        m_Port.SetReporting(eReporting);
+        m_Port.Close();
+        m_Port.SetReporting(CRtuPort::Reporting::All);
+        m_bLineOpen = false;
+    }
+
+    // After a line failure: the broken line is closed without a word (its
+    // DTR and close fail too, for the same reason) and the next exchange
+    // tries to reopen it at once.
+    void LineFailed() {
+        CloseLine(CRtuPort::Reporting::None);
+        m_nextReopen = Clock::now();
+    }
+
+    // The line is closed: reopens it when the last attempt is long enough
+    // ago. Only the first failed attempt of an outage is logged.
+    DWORD Reopen() {
+        const auto now = Clock::now();
+        if (now < m_nextReopen) {
+            return SE_COM_NOT_CONNECTED;
+        }
+        m_nextReopen = now + kReopenInterval;
+        const DWORD result = OpenLine(m_bOutageReported ? CRtuPort::Reporting::None
+                                                        : CRtuPort::Reporting::AllButMissingLines);
+        m_bOutageReported = result != SE_NO_ERROR;
+        return result;
+    }
+
     DWORD Exchange(const modbus::Request& request, CByteArray& reply) {
+        if (!m_bLineOpen) {
+            if (const DWORD result = Reopen(); result != SE_NO_ERROR) {
+                return result;
+            }
+        }
+        const DWORD result = ExchangeOnLine(request, reply);
+        if (result == SE_COM_WRITE_FAILED || result == SE_COM_READ_FAILED ||
+            result == SE_COM_NOT_CONNECTED) {
+            LineFailed();
+        }
+        return result;
+    }
+
+    // One request and its reply on the line: [node][PDU][CRC low][CRC high].
+    DWORD ExchangeOnLine(const modbus::Request& request, CByteArray& reply) {
         CCommsStats* pStats = GetCommsStats();
+        // Poll rather than Read: it sets the line's time-out from the
+        // record when the host has changed it since the last block.
+        const DWORD dwTimeout = GetTimeout();
         const BYTE node = m_Modbus.m_byNodeId;
         CCombuf frame;
         frame += node;
@@ -118,46 +239,36 @@ private:
             return result;
         }
 
-        // Every reply is at least five bytes. Its first three tell how long
-        // it is: an exception reply ends two bytes later (its CRC), a read
-        // reply carries its byte count, a write reply is eight bytes. So a
-        // refusal is seen at once rather than after the time-out. The port
-        // logs each read, so a reply shows as two RX lines.
+        // The head tells how long the reply is, so that a refusal is seen
+        // at once rather than after the time-out. The port logs each read,
+        // so a reply shows as two RX lines.
         CCombuf head;
-        result = m_Port.Read(&head, 3, pStats);
+        result = m_Port.Poll(&head, 3, pStats, dwTimeout);
         if (result != SE_NO_ERROR) {
             return result;
         }
         DWORD rest = 0;
-        if (head[1] == (request.function | modbus::kExceptionBit)) {
-            rest = 2;
-        } else if (head[1] != request.function) {
-            return SE_INVALID_FORMAT;
-        } else if (request.IsWrite()) {
-            rest = 5;
-        } else {
-            rest = head[2] + 2u;
+        if (result = modbus::RtuReplyRest(request, head.GetData(), rest); result != SE_NO_ERROR) {
+            return result;
         }
         CCombuf tail;
-        result = m_Port.Read(&tail, rest, pStats);
+        result = m_Port.Poll(&tail, rest, pStats, dwTimeout);
         if (result != SE_NO_ERROR) {
             return result;
         }
         CCombuf whole = head;
         whole += tail;
-        if (!modbus::CrcMatches(whole)) {
-            return SE_CHECKSUM_ERROR;
-        }
-        // A good frame from another node is not an answer to this request.
-        if (whole[0] != node) {
-            return SE_INVALID_FORMAT;
-        }
-        whole.GetDataSegment(&reply, 1, whole.GetSize() - 3);
-        return SE_NO_ERROR;
+        return modbus::UnwrapRtuReply(node, whole, reply);
     }
 
     CModbusProperties m_Modbus;
-    CComPort m_Port;
+    CRtuPort m_Port;
+    // Whether the port holds an open, set-up line; driver's thread only.
+    bool m_bLineOpen = false;
+    // While the line is closed after a failure: when the next reopen may
+    // be tried, and whether this outage has been logged.
+    Clock::time_point m_nextReopen{};
+    bool m_bOutageReported = false;
 };
 
 }  // namespace

@@ -17,9 +17,27 @@
 // The connection is the port's business: it connects when the driver
 // starts and, after any failure, connects again by itself. The driver only
 // waits (up to its time-out) for a connection to be there.
+//
+// Bounds a host can rely on:
+// - An attempt (waiting for the connection, sending, and reading the reply)
+//   ends at Timing.Timeout, give or take a few milliseconds: the driver
+//   waits for each piece of the reply only as long as the attempt has
+//   left, and calls the port's read once data is there, so the port's own
+//   one-second wait never runs out. A block with nothing back takes
+//   Timeout x (RetryCount + 1).
+// - A reply that is not complete by the deadline is no reply (2001). When
+//   it comes later, during a retry or the next block, its transaction id
+//   tells it apart and it is skipped.
+// - While the device refuses connections (or is not there), a new connect
+//   starts at most twice a second, however often blocks come; once it
+//   listens again, the next block within half a second after is good.
+//
+// Unless the host names the port, its name is "<host>:<TCP port>".
 #include <algorithm>
 #include <chrono>
 #include <thread>
+
+#include <kelvara/platform/Socket.h>
 
 #include "ModbusMaster.h"
 #include "ModbusPdu.h"
@@ -28,6 +46,39 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+// The least time between two connects the driver lets the port start while
+// the device refuses.
+constexpr auto kConnectInterval = std::chrono::milliseconds(500);
+
+using modbus::MsUntil;
+
+// The port, with the two waits the driver makes with its own time limit
+// rather than the port's one second.
+class CMasterPort : public CTCPIPPort {
+public:
+    using CTCPIPPort::CTCPIPPort;
+
+    // Something to read (or the peer's close, or an error) within nMs: 1;
+    // nothing: 0; no socket or the wait failed: -1.
+    int WaitReadable(int nMs) const {
+        const TCPIPSocket hSocket = m_Socket.load();
+        return hSocket == TCPIP_INVALID_SOCKET ? -1 : kelvara::platform::WaitReadable(hSocket, nMs);
+    }
+
+    // How the connect under way ended within nMs: 1 connected, 0 failed
+    // (or there is no socket to wait on), -1 still under way.
+    int WaitForConnectOutcome(int nMs) const {
+        const TCPIPSocket hSocket = m_Socket.load();
+        if (hSocket == TCPIP_INVALID_SOCKET) {
+            return 0;
+        }
+        if (kelvara::platform::WaitWritable(hSocket, nMs) == 1) {
+            return 1;
+        }
+        // Not writable: a failed connect is readable (its error waits).
+        return kelvara::platform::WaitReadable(hSocket, 0) == 0 ? -1 : 0;
+    }
+};
 
 class CModbusTcpMaster : public CProtocol {
 public:
@@ -88,6 +139,16 @@ public:
         return modbus::MaxBlockSize(pAddress);
     }
 
+    // The host's name for the port, or where it connects to.
+    CString GetPortName() override {
+        CString strName = CProtocol::GetPortName();
+        if (strName.IsEmpty()) {
+            strName.Format("%s:%d", m_Modbus.m_strHost.GetString(),
+                           static_cast<int>(m_TCPIP.m_nPortNumber));
+        }
+        return strName;
+    }
+
     // Where the port connects to.
     void GetFirstIPAddress(CString& strAddress) override { strAddress = m_Modbus.m_strHost; }
     void AddIPAddress(const char* pszFirst, const char*) override {
@@ -146,9 +207,8 @@ private:
             modbus::MbapHeader header;
             modbus::ParseMbapHeader(head.GetData(), static_cast<std::size_t>(head.GetSize()),
                                     header);
-            if (header.protocolId != 0 || header.PduSize() < 2 ||
-                header.PduSize() > modbus::kMaxPduSize) {
-                return SE_INVALID_FORMAT;
+            if (result = modbus::CheckMbapReplyHeader(header); result != SE_NO_ERROR) {
+                return result;
             }
             CCombuf pdu;
             result = ReadBefore(deadline, pdu, static_cast<DWORD>(header.PduSize()));
@@ -157,10 +217,7 @@ private:
             }
             if (header.transactionId != m_wTransactionId) {
                 // A late reply to an earlier attempt: ours may follow, but
-                // only until the time-out, however many others come.
-                if (Clock::now() >= deadline) {
-                    return SE_TIMEOUT;
-                }
+                // only until the deadline, however many others come.
                 continue;
             }
             if (header.unitId != m_Modbus.m_byNodeId) {
@@ -172,26 +229,47 @@ private:
     }
 
     // The port answers at once while connecting, and reconnects after a
-    // failure on its own; this waits for it to get there.
+    // failure on its own; this waits for it to get there. Each time the
+    // port is asked it restarts a refused connect, so after a failure it
+    // is asked again only kConnectInterval after the last time.
     bool WaitForConnection(Clock::time_point deadline) {
-        while (!m_Port.IsConnected() && !m_Port.TestConnection()) {
-            if (Clock::now() >= deadline) {
+        for (;;) {
+            if (m_Port.IsConnected()) {
+                return true;
+            }
+            const int nOutcome = m_Port.WaitForConnectOutcome(MsUntil(deadline));
+            if (nOutcome == 1) {
+                return m_Port.TestConnection() == 1;
+            }
+            if (nOutcome < 0) {
+                return false;  // still connecting at the deadline
+            }
+            // Refused: wait for the next connect, or for the deadline.
+            const auto next = std::max(Clock::now(), m_nextConnect);
+            std::this_thread::sleep_until(std::min(next, deadline));
+            if (next >= deadline) {
                 return false;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            m_nextConnect = next + kConnectInterval;
+            if (m_Port.TestConnection() == 1) {
+                return true;
+            }
         }
-        return true;
     }
 
-    // Reads nCount bytes, which may come in several TCP segments. The port
-    // makes one receive per read and waits up to a second for it, so the
-    // driver's time-out is checked between reads. A short read tells how
-    // much it brought only through the bytes-in count; the rest is read
-    // again until the deadline, when a frame still cut short is a time-out.
+    // Reads nCount bytes, which may come in several TCP segments, by the
+    // deadline. The port waits up to a second for data, so the driver
+    // waits itself, no longer than the deadline, and calls the port's read
+    // only once there is something for it. The port's read takes what one
+    // receive brings and tells how much only through the bytes-in count.
     DWORD ReadBefore(Clock::time_point deadline, CCombuf& buffer, DWORD nCount) {
         CCommsStats* pStats = GetCommsStats();
         buffer.SetSize(0);
         for (;;) {
+            // What is there only after the deadline came too late.
+            if (Clock::now() >= deadline || m_Port.WaitReadable(MsUntil(deadline)) == 0) {
+                return SE_TIMEOUT;
+            }
             const DWORD dwWanted = nCount - static_cast<DWORD>(buffer.GetSize());
             const DWORD before = pStats->GetTotalBytesIn();
             CCombuf part;
@@ -200,7 +278,8 @@ private:
             for (DWORD i = 0; i < dwGot; ++i) {
                 buffer += part[static_cast<int>(i)];
             }
-            if (result != SE_TIMEOUT || Clock::now() >= deadline) {
+            // A short read waits for the rest, until the deadline.
+            if (result != SE_TIMEOUT || dwGot == 0) {
                 return result;
             }
         }
@@ -209,8 +288,10 @@ private:
     CTCPIPProperties m_TCPIP;
     CTimingProperties m_Timing;
     CModbusProperties m_Modbus;
-    CTCPIPPort m_Port;
+    CMasterPort m_Port;
     WORD m_wTransactionId = 0;
+    // When the port may next be asked to restart a failed connect.
+    Clock::time_point m_nextConnect{};
 };
 
 }  // namespace

@@ -8,10 +8,18 @@
 // - TCP port: the "TCPIP.PortNumber" line (UpdateFromStringList) or the
 //   TCP/IP record in SerializeProperties; default 502. Port 0 asks for any
 //   free port: after StartProtocol, GetPortNumber tells which one.
+// - Masters that hold the slave without being served are dropped (see
+//   CModbusSlaveProperties): one that sends nothing for "Modbus.IdleTimeout"
+//   ms (default 60000, 0 never), and one whose request stalls for longer
+//   than "Modbus.FrameTimeout" ms from its first byte (default 1000), which
+//   also counts as a time-out. The accepted connection has TCP keepalive on
+//   (first probe after 10 s of silence, then every 5 s, 3 probes), so a
+//   master that lost power is found in about 25 s even with no idle
+//   time-out. The settings are read at StartProtocol.
 // - StartProtocol listens on all local addresses and starts the thread that
 //   answers the master; 1400 when the port cannot be listened on.
 //   StopProtocol stops the thread, drops the master and stops listening; it
-//   may wait up to one second for a read that is under way.
+//   may wait for a request that is coming in, up to the frame time-out.
 // - TransferData with a block reads or writes the table itself, at once and
 //   without any traffic, started or not: that is how the host sets the
 //   values a master will read and looks at what a master wrote. Addresses
@@ -29,6 +37,7 @@
 //   device error with its text; a frame that breaks off counts as a
 //   time-out, one with a bad header as error 2003. The comms log shows each
 //   request and reply as one line.
+// - Unless the host names the port, its name is "TCP port <n>".
 #include <kelvara/Kelvara.h>
 
 #include <chrono>
@@ -38,6 +47,7 @@
 
 #include "ModbusMaster.h"
 #include "ModbusPdu.h"
+#include "ModbusProperties.h"
 #include "ModbusRegisterTable.h"
 
 namespace {
@@ -53,6 +63,39 @@ constexpr auto kMasterWait = std::chrono::milliseconds(100);
 constexpr int kFirstFreePort = 61000;
 constexpr int kFreePortSpan = 65536 - kFirstFreePort;
 constexpr int kFreePortTries = 200;
+// Keepalive of the accepted connection: seconds of silence before the first
+// probe, seconds between probes, probes unanswered before it is lost.
+constexpr int kKeepAliveIdle = 10;
+constexpr int kKeepAliveInterval = 5;
+constexpr int kKeepAliveProbes = 3;
+
+using Clock = std::chrono::steady_clock;
+
+// The port, with a wait for the master's data that the slave times itself
+// and the keepalive of the accepted connection.
+class CSlavePort : public CTCPIPPort {
+public:
+    using CTCPIPPort::CTCPIPPort;
+
+    // Something to read (or the master's close) within nMs: 1; nothing: 0;
+    // no socket or the wait failed: -1.
+    int WaitReadable(int nMs) const {
+        const TCPIPSocket hSocket = m_Socket.load();
+        return hSocket == TCPIP_INVALID_SOCKET ? -1 : kelvara::platform::WaitReadable(hSocket, nMs);
+    }
+
+    // A failure is logged with the system's reason; the master is served
+    // all the same.
+    void TurnOnKeepAlive() {
+        const TCPIPSocket hSocket = m_Socket.load();
+        if (hSocket != TCPIP_INVALID_SOCKET &&
+            kelvara::platform::SetKeepAlive(hSocket, kKeepAliveIdle, kKeepAliveInterval,
+                                            kKeepAliveProbes) !=
+                kelvara::platform::ErrorCategory::None) {
+            OutputSystemMessage();
+        }
+    }
+};
 
 class CModbusTcpSlave;
 
@@ -97,13 +140,22 @@ public:
     }
 
     void SerializeProperties(CArchive& ar) override {
-        SerializeRecords(ar, {&m_GeneralProperties, &m_TCPIPProperties});
+        SerializeRecords(ar, {&m_GeneralProperties, &m_TCPIPProperties, &m_SlaveProperties});
     }
     bool DumpToStringList(CStringList& list) override {
-        return m_TCPIPProperties.DumpToStringList(list);
+        return m_TCPIPProperties.DumpToStringList(list) && m_SlaveProperties.DumpToStringList(list);
     }
     bool UpdateFromStringList(CStringList* pList) override {
-        return pList != nullptr && m_TCPIPProperties.UpdateFromStringList(pList);
+        return UpdateRecordsFromStringList(pList, {&m_TCPIPProperties, &m_SlaveProperties});
+    }
+
+    // The host's name for the port, or "TCP port <n>".
+    CString GetPortName() override {
+        CString strName = CProtocol::GetPortName();
+        if (strName.IsEmpty()) {
+            strName.Format("TCP port %d", static_cast<int>(GetPortNumber()));
+        }
+        return strName;
     }
 
     DWORD StartProtocol() override {
@@ -114,12 +166,14 @@ public:
         // port picked for "any" stays the same when the port listens again
         // after a master has gone, while the host's setting stays 0.
         m_ListenProperties = m_TCPIPProperties;
+        m_idleTimeout = std::chrono::milliseconds(m_SlaveProperties.m_dwIdleTimeout);
+        m_frameTimeout = std::chrono::milliseconds(m_SlaveProperties.m_dwFrameTimeout);
         {
             std::lock_guard<std::mutex> guard(m_WakeLock);
             m_bStopping = false;
             m_bHasMaster = false;
         }
-        m_pPort = new CTCPIPPort(&m_ListenProperties, this);
+        m_pPort = new CSlavePort(&m_ListenProperties, this);
         if (const DWORD dwResult = Listen(); dwResult != SE_NO_ERROR) {
             ClosePort();
             return dwResult;
@@ -175,6 +229,7 @@ public:
         strText.Format("Modbus TCP slave on port %d: master connected",
                        static_cast<int>(m_ListenProperties.m_nPortNumber));
         SendLogMessage(&strText, kInfoLogLevel);
+        m_pPort->TurnOnKeepAlive();
         {
             std::lock_guard<std::mutex> guard(m_WakeLock);
             m_bHasMaster = true;
@@ -198,14 +253,28 @@ public:
     // One pass of the serving thread.
     void Serve() {
         if (!HasMaster()) {
+            m_bServing = false;
             WaitForMaster();
             return;
         }
+        const auto now = Clock::now();
+        if (!m_bServing) {
+            m_bServing = true;
+            m_lastHeard = now;
+        }
+        // A slice at a time, so that a stop is seen soon.
+        if (m_pPort->WaitReadable(static_cast<int>(kMasterWait.count())) == 0) {
+            if (m_idleTimeout.count() > 0 && now - m_lastHeard >= m_idleTimeout) {
+                DropMaster("sent nothing for %u ms", m_idleTimeout);
+            }
+            return;
+        }
+        m_lastHeard = now;
         CCombuf request;
         modbus::MbapHeader header;
-        const DWORD dwRead = ReadRequest(request, header);
+        const DWORD dwRead = ReadRequest(request, header, now + m_frameTimeout);
         if (request.GetSize() == 0) {
-            return;  // nothing came, or the master went away
+            return;  // the master went away
         }
         const auto start = std::chrono::steady_clock::now();
         m_CommsStats.AddBytesIn(static_cast<DWORD>(request.GetSize()));
@@ -220,11 +289,17 @@ public:
             m_pPort->Clear();
             m_Served.SetStandardErrorCode(dwRead, GetCommsStats());
         }
+        m_lastHeard = Clock::now();
         m_Served.SetComTime(
             static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now() - start)
                                    .count()));
         CProtocol::TransferData(&m_Served);
+        // A frame that stalled leaves no telling where the next one starts,
+        // and its master holds the slave from the others.
+        if (dwRead == SE_TIMEOUT) {
+            DropMaster("stalled in a request for %u ms", m_frameTimeout);
+        }
     }
 
 private:
@@ -287,8 +362,11 @@ private:
     // one receive brings and reports a short read only as a time-out, so
     // each piece is counted in a statistics object of its own, which tells
     // how many bytes came. The frame is counted and logged as one, later.
-    DWORD ReadExactly(CCombuf& frame, int nCount) {
+    DWORD ReadExactly(CCombuf& frame, int nCount, Clock::time_point deadline) {
         while (frame.GetSize() < nCount) {
+            if (m_pPort->WaitReadable(modbus::MsUntil(deadline)) == 0) {
+                return SE_TIMEOUT;
+            }
             CCombuf piece;
             CCommsStats counted;
             const DWORD dwResult =
@@ -308,16 +386,30 @@ private:
 
     // One request: the MBAP header, then as many bytes as it announces.
     // An empty frame when nothing came.
-    DWORD ReadRequest(CCombuf& frame, modbus::MbapHeader& header) {
-        if (const DWORD dwResult = ReadExactly(frame, modbus::kMbapSize); dwResult != SE_NO_ERROR) {
+    DWORD ReadRequest(CCombuf& frame, modbus::MbapHeader& header, Clock::time_point deadline) {
+        if (const DWORD dwResult = ReadExactly(frame, modbus::kMbapSize, deadline);
+            dwResult != SE_NO_ERROR) {
             return dwResult;
         }
         modbus::ParseMbapHeader(frame.GetData(), static_cast<std::size_t>(frame.GetSize()), header);
-        if (header.protocolId != 0 || header.PduSize() < 1 ||
-            header.PduSize() > modbus::kMaxPduSize) {
-            return SE_INVALID_FORMAT;
+        if (const DWORD dwResult = modbus::CheckMbapRequestHeader(header);
+            dwResult != SE_NO_ERROR) {
+            return dwResult;
         }
-        return ReadExactly(frame, modbus::kMbapSize + header.PduSize());
+        return ReadExactly(frame, modbus::kMbapSize + header.PduSize(), deadline);
+    }
+
+    // Ends the master's connection, as its loss would: the port listens
+    // afresh and tells of the master's going.
+    void DropMaster(const char* pszWhy, std::chrono::milliseconds after) {
+        CString strWhy;
+        strWhy.Format(pszWhy, static_cast<unsigned>(after.count()));
+        CString strText;
+        strText.Format("Modbus TCP slave on port %d: master %s, dropped",
+                       static_cast<int>(m_ListenProperties.m_nPortNumber), strWhy.GetString());
+        SendLogMessage(&strText, kInfoLogLevel);
+        m_bServing = false;
+        m_pPort->OnDisconnect();
     }
 
     void Answer(const CCombuf& request, const modbus::MbapHeader& header) {
@@ -336,7 +428,8 @@ private:
 
     CTCPIPProperties m_TCPIPProperties;   // the host's setting
     CTCPIPProperties m_ListenProperties;  // what the port listens on
-    CTCPIPPort* m_pPort = nullptr;
+    CModbusSlaveProperties m_SlaveProperties;
+    CSlavePort* m_pPort = nullptr;
     modbus::RegisterTable m_Table;
     // The request being served, for its accounting; serving thread only.
     CComBlock m_Served;
@@ -345,6 +438,12 @@ private:
     std::condition_variable m_Wake;
     bool m_bStopping = false;
     bool m_bHasMaster = false;
+    // The time-outs in force, from StartProtocol; and, on the serving
+    // thread, whether it serves a master and when it last heard from it.
+    std::chrono::milliseconds m_idleTimeout{0};
+    std::chrono::milliseconds m_frameTimeout{0};
+    bool m_bServing = false;
+    Clock::time_point m_lastHeard{};
     // Last, so that it is gone before anything it uses.
     CServeThread m_ServeThread;
 };

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -171,6 +172,20 @@ std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLeng
             return nResult;
         }
     }
+}
+
+ErrorCategory SetKeepAlive(SocketHandle hSocket, int nIdleSeconds, int nIntervalSeconds,
+                           int nProbes) {
+    const int nOn = 1;
+    const int fd = Fd(hSocket);
+    if (::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &nOn, sizeof nOn) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &nIdleSeconds, sizeof nIdleSeconds) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &nIntervalSeconds, sizeof nIntervalSeconds) !=
+            0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &nProbes, sizeof nProbes) != 0) {
+        return ErrorCategoryOf(errno);
+    }
+    return ErrorCategory::None;
 }
 
 bool Shutdown(SocketHandle hSocket) {
