@@ -8,11 +8,13 @@
 #   asan     unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     unit tests under ThreadSanitizer
 #   fuzz     every libFuzzer target for FUZZ_SECONDS (default 20) each
+#   docs     the API reference (Doxygen), any warning an error
+#   package  the Debian packages: built, installed, used, removed, linted
 # With no arguments all stages run in that order; name stages to run fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-stages=${*:-format portable normal asan tsan fuzz}
+stages=${*:-format portable normal asan tsan fuzz docs package}
 jobs=${JOBS:-2}
 fuzz_seconds=${FUZZ_SECONDS:-20}
 
@@ -111,6 +113,18 @@ stage_fuzz() {
         "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix="$root/build/fuzz/" "$work" 2>&1 | tail -n 4
         summary+=("fuzz: $name ran ${fuzz_seconds}s without a finding")
     done
+}
+
+stage_docs() {
+    echo "== docs"
+    rm -rf build/docs
+    mkdir -p build/docs
+    if ! doxygen docs/Doxyfile; then
+        cat build/docs/warnings.log
+        return 1
+    fi
+    /usr/bin/python3 docs/count-names.py build/docs/xml
+    summary+=("docs: $(/usr/bin/python3 docs/count-names.py build/docs/xml | head -n 1 | sed 's/^docs: //'), build/docs/html/index.html")
 }
 
 current=""
