@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          clang libclang-rt-14-dev clang-format socat libmodbus-dev mbpoll)
+          clang libclang-rt-14-dev clang-format socat libmodbus-dev mbpoll
+          doxygen graphviz python3 dpkg-dev lintian)
 if [ "${1:-}" = "--demo" ]; then
     packages=(cmake g++ ninja-build)
 fi

@@ -8,11 +8,13 @@
 #   asan     unit tests under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     unit tests under ThreadSanitizer
 #   fuzz     every libFuzzer target for FUZZ_SECONDS (default 20) each
+#   docs     the API reference (Doxygen), any warning an error
+#   package  the Debian packages: built, installed, used, removed, linted
 # With no arguments all stages run in that order; name stages to run fewer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-stages=${*:-format portable normal asan tsan fuzz}
+stages=${*:-format portable normal asan tsan fuzz docs package}
 jobs=${JOBS:-2}
 fuzz_seconds=${FUZZ_SECONDS:-20}
 
@@ -111,6 +113,77 @@ stage_fuzz() {
         "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix="$root/build/fuzz/" "$work" 2>&1 | tail -n 4
         summary+=("fuzz: $name ran ${fuzz_seconds}s without a finding")
     done
+}
+
+stage_docs() {
+    echo "== docs"
+    rm -rf build/docs
+    mkdir -p build/docs
+    if ! doxygen docs/Doxyfile; then
+        cat build/docs/warnings.log
+        return 1
+    fi
+    /usr/bin/python3 docs/count-names.py build/docs/xml
+    summary+=("docs: $(/usr/bin/python3 docs/count-names.py build/docs/xml | head -n 1 | sed 's/^docs: //'), build/docs/html/index.html")
+}
+
+# The packages and the folders a package run leaves behind.
+kelvara_debs=(libkelvara0 libkelvara-dev kelvara-tools)
+remove_debs() {
+    local installed=()
+    local p
+    for p in "${kelvara_debs[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && installed+=("$p")
+    done
+    if [ ${#installed[@]} -gt 0 ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "${installed[@]}" >/dev/null
+    fi
+}
+
+stage_package() {
+    echo "== Debian packages"
+    local dir=build/package
+    remove_debs
+    rm -rf "$dir"/*.deb build/consumer-deb build/consumer-deb-pkgconfig
+    # Release, as users get it; warnings stay warnings here (the normal stage
+    # makes them errors), since GCC's -O3 reports false ones inside libstdc++.
+    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELVARA_BUILD_TESTS=OFF \
+        -DKELVARA_WERROR=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_RPATH=ON >/dev/null
+    cmake --build "$dir" -j "$jobs" >/dev/null
+    (cd "$dir" && cpack -G DEB >/dev/null)
+    local deb
+    for deb in "$dir"/*.deb; do
+        echo "-- $(basename "$deb")"
+        dpkg-deb -f "$deb" Package Version Depends
+        dpkg -c "$deb"
+    done
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$root/$dir"/*.deb >/dev/null
+    objdump -p /usr/lib/*/libkelvara.so.0 | grep -q 'SONAME *libkelvara.so.0'
+    echo "-- consumer through find_package, against the installed packages"
+    cmake -S cmake/consumer -B build/consumer-deb -G Ninja >/dev/null
+    cmake --build build/consumer-deb -j "$jobs" >/dev/null
+    build/consumer-deb/kelvara_consumer
+    echo "-- consumer through pkg-config"
+    local pc_flags
+    pc_flags=$(pkg-config --cflags --libs kelvara)
+    # shellcheck disable=SC2086
+    g++ cmake/consumer/main.cpp -o build/consumer-deb-pkgconfig $pc_flags
+    build/consumer-deb-pkgconfig
+    echo "-- edfcheck and the demo, as installed"
+    edfcheck -a U1U2 -n 3 '[T1(Area) D M][+1N4D(Offset) 0 to 9999]' D0100
+    kelvara-demo --polls 50 | tail -n 3
+    kelvara-demo --arcnet | tail -n 3
+    remove_debs
+    if [ -e /usr/bin/edfcheck ] || compgen -G '/usr/lib/*/libkelvara.so*' >/dev/null; then
+        echo "files of the packages are left after their removal"
+        return 1
+    fi
+    echo "-- lintian"
+    local lint rc=0
+    lint=$(lintian --fail-on error "$dir"/*.deb 2>&1) || rc=$?
+    echo "$lint" | grep -v 'running with root privileges' || true
+    [ $rc -eq 0 ]
+    summary+=("package: $(cd "$dir" && ls -- *.deb | tr '\n' ' ')built, installed, used, removed; lintian: no errors, $(lintian "$dir"/*.deb 2>/dev/null | grep -c '^W:') warnings")
 }
 
 current=""

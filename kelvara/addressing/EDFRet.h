@@ -1,9 +1,11 @@
+/** \addtogroup addressing
+ @{ */
 // EDF_RET: the result of every address-format and remote-address operation.
 #pragma once
 
-// A plain enumeration so that callers write EDF_OK, EDF_OUT_OF_RANGE and so
-// on, as users of the address language always have. Values are fixed: hosts
-// store and compare them as numbers.
+/// A plain enumeration so that callers write EDF_OK, EDF_OUT_OF_RANGE and so
+/// on, as users of the address language always have. Values are fixed: hosts
+/// store and compare them as numbers.
 enum EDF_RET {
     EDF_OK = 0,
     EDF_NO_KEYWORD_MATCH = 2,
@@ -17,3 +19,4 @@ enum EDF_RET {
     EDF_LITERAL_MISMATCH = 15,
     EDF_FAILED = 999,
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup buffer
+ @{ */
 // The data-type codes that CCombuf::ConvertDataIntoBuffer converts between,
 // and the rules it converts by.
 //
@@ -25,6 +27,7 @@
 
 #include "kelvara/framework/Export.h"
 
-// Size in bytes of one value of the data-type code (2, 4, 4, 8, 1, 1 for
-// codes 2, 3, 4, 5, 11, 17); 0 for a code a conversion does not accept.
+/// Size in bytes of one value of the data-type code (2, 4, 4, 8, 1, 1 for
+/// codes 2, 3, 4, 5, 11, 17); 0 for a code a conversion does not accept.
 KELVARA_API int ConvertibleElementSize(unsigned short wType);
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup framework
+ @{ */
 // CArchive: a binary stream over a CFile that is either storing or loading.
 //
 // Encodings (little-endian throughout): integers and floats as their bytes;
@@ -24,13 +26,17 @@
 
 class COleDateTime;
 
+/// The base of the framework's exceptions.
 class KELVARA_API CException : public std::exception {
 public:
+    /// A fixed text naming the kind of exception.
     const char* what() const noexcept override { return "framework exception"; }
 };
 
+/// Thrown when an archive is damaged, short or used the wrong way; m_cause says why.
 class KELVARA_API CArchiveException : public CException {
 public:
+    /// The causes.
     enum {
         none = 0,
         generic = 1,
@@ -42,58 +48,82 @@ public:
         badSchema = 7,
     };
 
+    /// An exception for one of the causes above.
     explicit CArchiveException(int cause = none) : m_cause(cause) {}
+    /// A text for the cause.
     const char* what() const noexcept override;
 
+    /// Throws CArchiveException(cause).
     [[noreturn]] static void Throw(int cause);
 
+    /// One of the causes above.
     int m_cause;
 };
 
+/// A binary stream over a CFile that is either storing or loading.
 class KELVARA_API CArchive {
 public:
+    /// The mode: storing or loading (bNoFlushOnDelete is accepted and ignored).
     enum Mode : UINT { store = 0, load = 1, bNoFlushOnDelete = 2 };
 
+    /// An archive over pFile in nMode; the buffer arguments are accepted and ignored.
     CArchive(CFile* pFile, UINT nMode, int nBufSize = 4096, void* lpBuf = nullptr);
     ~CArchive();
     CArchive(const CArchive&) = delete;
     CArchive& operator=(const CArchive&) = delete;
 
+    ///@{
+    /// The mode and the file.
     bool IsLoading() const { return (m_nMode & load) != 0; }
     bool IsStoring() const { return (m_nMode & load) == 0; }
     CFile* GetFile() const { return m_pFile; }
+    ///@}
 
-    // Raw bytes. Read returns how many were there; Write throws on failure.
+    /// Raw bytes. Read returns how many were there; Write throws on failure.
     UINT Read(void* lpBuf, UINT nMax);
+    /// See Read.
     void Write(const void* lpBuf, UINT nMax);
-    // Reads exactly nCount bytes or throws endOfFile.
+    /// Reads exactly nCount bytes or throws endOfFile.
     void ReadExact(void* lpBuf, UINT nCount);
+    ///@{
+    /// Writes go straight to the file; Close detaches the archive from it.
     void Flush() {}
     void Close();
+    ///@}
 
-    // Bytes still to be read, as the file reports them.
+    /// Bytes still to be read, as the file reports them.
     ULONGLONG GetBytesLeft() const;
 
+    ///@{
+    /// A count: 16 bits below 0xFFFF, else 0xFFFF and 32 bits.
     void WriteCount(DWORD dwCount);
     DWORD ReadCount();
-    // A count or length read from a record, checked before anything is
-    // sized by it: throws endOfFile when nCount items of at least
-    // nMinBytesEach bytes each cannot be in the bytes left, and generic when
-    // it is above INT_MAX (no array, list or string can hold that many).
+    ///@}
+    /// A count or length read from a record, checked before anything is
+    /// sized by it: throws endOfFile when nCount items of at least
+    /// nMinBytesEach bytes each cannot be in the bytes left, and generic when
+    /// it is above INT_MAX (no array, list or string can hold that many).
     int CheckLoadCount(DWORD nCount, ULONGLONG nMinBytesEach) const;
 
+    ///@{
+    /// A string in the length-prefixed form above.
     void WriteString(const char* psz, DWORD nLength);
     void ReadString(CString& str);
+    ///@}
 
+    /// Writes an object with its class tag, or a null object.
     void WriteObject(const CObject* pOb);
-    // Reads an object written by WriteObject; pClassRefRequested, when given,
-    // is the class the object must be of.
+    /// Reads an object written by WriteObject; pClassRefRequested, when given,
+    /// is the class the object must be of.
     CObject* ReadObject(const CRuntimeClass* pClassRefRequested);
 
-    // Schema of the object being loaded, for VERSIONABLE_SCHEMA classes.
+    /// Schema of the object being loaded, for VERSIONABLE_SCHEMA classes.
     UINT GetObjectSchema() const { return m_nObjectSchema; }
+    /// See GetObjectSchema.
     void SetObjectSchema(UINT nSchema) { m_nObjectSchema = nSchema; }
 
+    ///@{
+    /// Stores a value in the encodings above.
     CArchive& operator<<(BYTE by) { return WriteRaw(&by, 1); }
     CArchive& operator<<(char ch) { return WriteRaw(&ch, 1); }
     CArchive& operator<<(WORD w) { return WriteLE(w); }
@@ -111,7 +141,10 @@ public:
         WriteObject(pOb);
         return *this;
     }
+    ///@}
 
+    ///@{
+    /// Loads a value in the encodings above; throws CArchiveException when the bytes are not there.
     CArchive& operator>>(BYTE& by) { return ReadRaw(&by, 1); }
     CArchive& operator>>(char& ch) { return ReadRaw(&ch, 1); }
     CArchive& operator>>(WORD& w) { return ReadLE(w); }
@@ -135,6 +168,7 @@ public:
         pOb = ReadObject(nullptr);
         return *this;
     }
+    ///@}
 
 private:
     CArchive& WriteRaw(const void* p, UINT n) {
@@ -184,3 +218,4 @@ private:
     std::vector<LoadEntry> m_loadArray;
     DWORD m_nMapCount = 1;
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup framework
+ @{ */
 // What differs between compilers, in one place: the marks that make the
 // library's interface visible outside its shared object (a Windows DLL, or a
 // Linux shared object built with hidden visibility) and the few other
@@ -29,12 +31,16 @@
 #define KELVARA_API __attribute__((visibility("default")))
 #define KELVARA_PLUGIN_EXPORT __attribute__((visibility("default")))
 #else
+/// Marks a class, function or object of the library's interface.
 #define KELVARA_API
+/// Marks a C entry point of a driver plug-in.
 #define KELVARA_PLUGIN_EXPORT
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
 #define KELVARA_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
 #else
+/// Lets the compiler check a printf-style format against its arguments.
 #define KELVARA_PRINTF_FORMAT(fmt, first)
 #endif
+/** @} */

@@ -1,4 +1,6 @@
-// CCriticalSection: a lock for one process's threads.
+/** \addtogroup framework
+ @{ */
+/// CCriticalSection: a lock for one process's threads.
 #pragma once
 
 #include <mutex>
@@ -8,10 +10,13 @@
 
 class KELVARA_API CCriticalSection {
 public:
+    /// An unlocked lock.
     CCriticalSection() = default;
     CCriticalSection(const CCriticalSection&) = delete;
     CCriticalSection& operator=(const CCriticalSection&) = delete;
 
+    ///@{
+    /// Locks or unlocks; always TRUE.
     BOOL Lock() {
         m_mutex.lock();
         return TRUE;
@@ -20,10 +25,13 @@ public:
         m_mutex.unlock();
         return TRUE;
     }
-    // For std::lock_guard and friends.
+    ///@}
+    /// For std::lock_guard and friends.
     void lock() { m_mutex.lock(); }
+    /// See lock.
     void unlock() { m_mutex.unlock(); }
 
 private:
     std::mutex m_mutex;
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup location
+ @{ */
 // The range check and carry of a chain of table-location components, on
 // plain values. CQZLocation runs it for every range check; it is a header of
 // its own so that the carry can be tested against the step-by-step rules
@@ -37,32 +39,33 @@
 #include "kelvara/framework/Export.h"
 #include "kelvara/framework/Types.h"
 
-// One component of a chain as the range check sees it.
+/// One component of a chain as the range check sees it.
 struct QZLocationCarryState {
-    LONG nValue;     // in increments
-    BOOL bValid;     // 1 while valid
-    LONG nError;     // LocationError code
-    LONG nMinIndex;  // minimum / increment
-    LONG nMaxIndex;  // maximum / increment
+    LONG nValue;     ///< in increments
+    BOOL bValid;     ///< 1 while valid
+    LONG nError;     ///< LocationError code
+    LONG nMinIndex;  ///< minimum / increment
+    LONG nMaxIndex;  ///< maximum / increment
 };
 
-// Whether a component with a friend carries into it (see above).
+/// Whether a component with a friend carries into it (see above).
 KELVARA_API bool QZLocationCarries(LONG nMinIndex, LONG nMaxIndex);
 
-// check(0) on the chain pChain[0..nCount-1]: returns 1 when pChain[0] ends
-// in range, else 0. The work does not grow with the values or the amount
-// carried, only with the chain's depth. It is a few operations per component
-// and allocates nothing, whatever the minimums, for a first carry of a few
-// steps through any chain, and for larger ones when the components above the
-// first start in range. The exceptions take the general carry: a third or
-// later component that has to wrap during a larger carry while its own
-// minimum is above 0 or that of the component below it is above 1, larger
-// carries into components left out of range by an earlier one, and chains
-// deeper than 16. That costs a few microseconds for short chains, and steeply
-// more only for long chains (eight components and more) of components with
-// minimums above 0.
+/// check(0) on the chain pChain[0..nCount-1]: returns 1 when pChain[0] ends
+/// in range, else 0. The work does not grow with the values or the amount
+/// carried, only with the chain's depth. It is a few operations per component
+/// and allocates nothing, whatever the minimums, for a first carry of a few
+/// steps through any chain, and for larger ones when the components above the
+/// first start in range. The exceptions take the general carry: a third or
+/// later component that has to wrap during a larger carry while its own
+/// minimum is above 0 or that of the component below it is above 1, larger
+/// carries into components left out of range by an earlier one, and chains
+/// deeper than 16. That costs a few microseconds for short chains, and steeply
+/// more only for long chains (eight components and more) of components with
+/// minimums above 0.
 KELVARA_API int QZLocationCheckRange(QZLocationCarryState* pChain, std::size_t nCount);
 
-// The same, always through the general carry (no closed-form shortcut). For
-// tests of the general carry.
+/// The same, always through the general carry (no closed-form shortcut). For
+/// tests of the general carry.
 KELVARA_API int QZLocationCheckRangeGeneral(QZLocationCarryState* pChain, std::size_t nCount);
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // The ARCNET card driver's contract: the device name, the control codes and
 // the byte layouts of the records exchanged with the driver.
 //
@@ -25,20 +27,20 @@ namespace kelvara::platform::arcnet {
 
 inline constexpr char kDeviceName[] = "\\\\.\\CCSI20020Dev";
 
-// Device type 0x9C40, buffered transfer, any access.
+/// Device type 0x9C40, buffered transfer, any access.
 constexpr std::uint32_t ControlCode(std::uint32_t nFunction) {
     return (0x9C40u << 16) | (nFunction << 2);
 }
 
-constexpr std::uint32_t kConfigure = ControlCode(0x900);          // in: configuration block
-constexpr std::uint32_t kTransmitPacket = ControlCode(0x901);     // in: transmit record
-constexpr std::uint32_t kReceivePacket = ControlCode(0x902);      // out: receive record
-constexpr std::uint32_t kReadStatus = ControlCode(0x903);         // out: status block
-constexpr std::uint32_t kRegisterRxEvent = ControlCode(0x906);    // in: handle value
-constexpr std::uint32_t kUnregisterRxEvent = ControlCode(0x907);  // in: handle value
-constexpr std::uint32_t kRegisterTxEvent = ControlCode(0x908);    // in: handle value
-constexpr std::uint32_t kUnregisterTxEvent = ControlCode(0x909);  // in: handle value
-constexpr std::uint32_t kCancelTransmit = ControlCode(0x90A);     // no buffers
+constexpr std::uint32_t kConfigure = ControlCode(0x900);          ///< in: configuration block
+constexpr std::uint32_t kTransmitPacket = ControlCode(0x901);     ///< in: transmit record
+constexpr std::uint32_t kReceivePacket = ControlCode(0x902);      ///< out: receive record
+constexpr std::uint32_t kReadStatus = ControlCode(0x903);         ///< out: status block
+constexpr std::uint32_t kRegisterRxEvent = ControlCode(0x906);    ///< in: handle value
+constexpr std::uint32_t kUnregisterRxEvent = ControlCode(0x907);  ///< in: handle value
+constexpr std::uint32_t kRegisterTxEvent = ControlCode(0x908);    ///< in: handle value
+constexpr std::uint32_t kUnregisterTxEvent = ControlCode(0x909);  ///< in: handle value
+constexpr std::uint32_t kCancelTransmit = ControlCode(0x90A);     ///< no buffers
 
 static_assert(kConfigure == 0x9C402400u && kCancelTransmit == 0x9C402428u);
 
@@ -69,9 +71,9 @@ inline std::uint32_t LoadLE32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-// Configuration block: bytes 5 and 11 are constants of the driver; byte 6
-// is the station's node id and byte 8 says whether it is set. Node id 0
-// leaves the card's own node id in force.
+/// Configuration block: bytes 5 and 11 are constants of the driver; byte 6
+/// is the station's node id and byte 8 says whether it is set. Node id 0
+/// leaves the card's own node id in force.
 inline ConfigurationBlock MakeConfigurationBlock(int nNodeId) {
     ConfigurationBlock block{};
     block[5] = 0x18;
@@ -81,17 +83,21 @@ inline ConfigurationBlock MakeConfigurationBlock(int nNodeId) {
     return block;
 }
 
-// The node id a configuration block sets; 0 when it sets none.
+/// The node id a configuration block sets; 0 when it sets none.
 inline std::uint8_t ConfiguredNodeId(const ConfigurationBlock& block) {
     return block[8] != 0 ? block[6] : 0;
 }
 
-// Transmit record: destination node, data length, 508 bytes of data.
+/// Transmit record: destination node, data length, 508 bytes of data.
 struct TransmitRecord {
+    /// Destination node.
     std::uint32_t dwDestination = 0;
+    /// Number of data bytes used.
     std::uint32_t dwLength = 0;
+    /// The data.
     PacketData data{};
 
+    /// The record as the driver reads it.
     TransmitBuffer Encode() const {
         TransmitBuffer buffer{};
         StoreLE32(&buffer[0], dwDestination);
@@ -101,6 +107,7 @@ struct TransmitRecord {
         }
         return buffer;
     }
+    /// A record from the driver's bytes.
     static TransmitRecord Decode(const TransmitBuffer& buffer) {
         TransmitRecord record;
         record.dwDestination = LoadLE32(&buffer[0]);
@@ -112,16 +119,22 @@ struct TransmitRecord {
     }
 };
 
-// Receive record: source node, destination node, data length, 508 bytes of
-// data, and the number of packets that were waiting (this one included; 0:
-// the record holds no packet).
+/// Receive record: source node, destination node, data length, 508 bytes of
+/// data, and the number of packets that were waiting (this one included; 0:
+/// the record holds no packet).
 struct ReceiveRecord {
+    /// Source node.
     std::uint32_t dwSource = 0;
+    /// Destination node.
     std::uint32_t dwDestination = 0;
+    /// Number of data bytes used.
     std::uint32_t dwLength = 0;
+    /// The data.
     PacketData data{};
+    /// Packets still waiting after this one.
     std::uint32_t dwWaiting = 0;
 
+    /// The record as the driver writes it.
     ReceiveBuffer Encode() const {
         ReceiveBuffer buffer{};
         StoreLE32(&buffer[0], dwSource);
@@ -133,6 +146,7 @@ struct ReceiveRecord {
         StoreLE32(&buffer[520], dwWaiting);
         return buffer;
     }
+    /// A record from the driver's bytes.
     static ReceiveRecord Decode(const ReceiveBuffer& buffer) {
         ReceiveRecord record;
         record.dwSource = LoadLE32(&buffer[0]);
@@ -146,8 +160,8 @@ struct ReceiveRecord {
     }
 };
 
-// Status block: only the acknowledged value at offset 24 has a meaning for
-// the port (non-zero once the last transmission was acknowledged).
+/// Status block: only the acknowledged value at offset 24 has a meaning for
+/// the port (non-zero once the last transmission was acknowledged).
 inline StatusBuffer MakeStatusBlock(std::uint32_t dwAcknowledged) {
     StatusBuffer buffer{};
     StoreLE32(&buffer[kStatusAcknowledgedOffset], dwAcknowledged);
@@ -165,3 +179,4 @@ inline EventValue EncodeEventValue(std::uint32_t hEvent) {
 }
 
 }  // namespace kelvara::platform::arcnet
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // Events: the signals between a device driver and the threads of its port.
 //
 // An event is set or reset; a wait takes it when it is set, and an
@@ -15,26 +17,26 @@
 
 namespace kelvara::platform {
 
-// Results of WaitForObjects: kWaitObject0 + the index of the event taken;
-// kWaitTimeout; kWaitFailed (an argument is not an open event, or an event
-// was closed during the wait; the reason is the last system error).
-// kWaitAbandoned0 is part of the numbering but events never give it.
+/// Results of WaitForObjects: kWaitObject0 + the index of the event taken;
+/// kWaitTimeout; kWaitFailed (an argument is not an open event, or an event
+/// was closed during the wait; the reason is the last system error).
+/// kWaitAbandoned0 is part of the numbering but events never give it.
 constexpr std::uint32_t kWaitObject0 = 0;
 constexpr std::uint32_t kWaitAbandoned0 = 0x80;
 constexpr std::uint32_t kWaitTimeout = 0x102;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
 constexpr std::uint32_t kWaitInfinite = 0xFFFFFFFFu;
 
-// A new event; kNullHandle when none could be made.
+/// A new event; kNullHandle when none could be made.
 KELVARA_API Handle CreateEventHandle(bool bManualReset, bool bInitiallySet,
                                      const std::string& strName);
 KELVARA_API bool SetEvent(Handle hEvent);
 KELVARA_API bool ResetEvent(Handle hEvent);
 
-// Waits up to nTimeoutMs (kWaitInfinite: no limit) until one of the nCount
-// events (1 to 64) is set and takes the first of them in array order. An
-// event closed during the wait fails it only while none of the others that
-// are still open is set.
+/// Waits up to nTimeoutMs (kWaitInfinite: no limit) until one of the nCount
+/// events (1 to 64) is set and takes the first of them in array order. An
+/// event closed during the wait fails it only while none of the others that
+/// are still open is set.
 KELVARA_API std::uint32_t WaitForObjects(const Handle* pHandles, std::uint32_t nCount,
                                          std::uint32_t nTimeoutMs);
 inline std::uint32_t WaitForObject(Handle hEvent, std::uint32_t nTimeoutMs) {
@@ -42,3 +44,4 @@ inline std::uint32_t WaitForObject(Handle hEvent, std::uint32_t nTimeoutMs) {
 }
 
 }  // namespace kelvara::platform
+/** @} */

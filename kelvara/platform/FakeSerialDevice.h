@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // A scriptable serial device for tests, part of the library so that driver
 // authors can test their drivers without hardware: install its Opener with
 // SetSerialDeviceOpener, and every port opened from then on is a
@@ -30,8 +32,10 @@ namespace kelvara::platform {
 
 class FakeSerialLine;
 
+/// A scriptable serial device for tests; see the file's description.
 class KELVARA_API FakeSerialDevice : public std::enable_shared_from_this<FakeSerialDevice> {
 public:
+    /// The device calls a test can make fail.
     enum class Call {
         Open,
         SetEventMask,
@@ -55,55 +59,71 @@ public:
         Close,
     };
 
-    // An opener for SetSerialLineOpener that hands out lines on this device
-    // (one open line at a time, as a real device allows).
+    /// An opener for SetSerialLineOpener that hands out lines on this device
+    /// (one open line at a time, as a real device allows).
     SerialDeviceOpener Opener();
 
-    // Fails the call with an error of that category from its nSkip+1-th
-    // next use on, nCount times (a negative count: for good).
+    /// Fails the call with an error of that category from its nSkip+1-th
+    /// next use on, nCount times (a negative count: for good).
     void Fail(Call call, ErrorCategory error, int nSkip = 0, int nCount = 1);
+    /// Stops the failures of Fail.
     void Heal(Call call);
+    /// How many times the call was made.
     int CallCount(Call call) const;
 
-    // What the device's side of the line does.
+    /// What the device's side of the line does.
     void Receive(const std::vector<std::uint8_t>& bytes);
-    // Called with each run of bytes the line sends; whatever it returns is
-    // received at once (a device that answers).
+    /// Called with each run of bytes the line sends; whatever it returns is
+    /// received at once (a device that answers).
     void SetResponder(
         std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> fn);
-    // How many more bytes the device takes before its input is full (a
-    // negative number: no limit).
+    /// How many more bytes the device takes before its input is full (a
+    /// negative number: no limit).
     void SetWriteRoom(long nBytes) { m_nWriteRoom = nBytes; }
-    // The device goes away: reads give what was left, then fail (Other, as
-    // a terminal whose device is gone does), as do writes.
+    /// The device goes away: reads give what was left, then fail (Other, as
+    /// a terminal whose device is gone does), as do writes.
     void Vanish() { m_bVanished = true; }
-    // Receive errors that the device counts when the line next reads a byte.
+    /// Receive errors that the device counts when the line next reads a byte.
     void AddLineErrors(const LineErrorCounts& counts);
 
-    // Whether the device has modem lines and an RS-485 mode; without them
-    // those calls fail (NotSupported).
+    /// Whether the device has modem lines and an RS-485 mode; without them
+    /// those calls fail (NotSupported).
     bool m_bHasModemLines = true;
+    /// See m_bHasModemLines.
     bool m_bHasRs485 = true;
-    // Keeps these settings whatever is set (as a pseudo-terminal keeps 8 data
-    // bits and no parity).
+    /// Keeps these settings whatever is set (as a pseudo-terminal keeps 8 data
+    /// bits and no parity).
     bool m_bForceEightBitsNoParity = false;
 
+    /// The bytes written to the device.
     std::vector<std::uint8_t> m_sent;
+    /// The modem lines raised.
     unsigned m_nModemLines = 0;
+    /// Whether RS-485 mode is on.
     bool m_bRs485 = false;
+    /// Whether a break is being sent.
     bool m_bBreak = false;
+    /// Whether output is held.
     bool m_bOutputSuspended = false;
+    /// The line settings.
     LineAttributes m_attributes;
+    /// The time-outs.
     CommTimeouts m_timeouts;
+    /// The event mask.
     std::uint32_t m_dwEventMask = 0;
+    ///@{
+    /// The queue sizes asked for.
     std::uint32_t m_dwInputQueue = 0;
     std::uint32_t m_dwOutputQueue = 0;
+    ///@}
+    /// The device name it was opened with.
     std::string m_strOpenedDevice;
+    /// True while open.
     bool m_bOpen = false;
-    // The requested time-out of each wait for input, in order.
+    /// The requested time-out of each wait for input, in order.
     std::vector<int> m_readWaits;
-    // What happened on the line, in order: "RTS+", "RTS-", "DTR+", "DTR-",
-    // "write <n>", "drain", "flush in", "flush out", "rs485 on", "rs485 off".
+    /// What happened on the line, in order: "RTS+", "RTS-", "DTR+", "DTR-",
+    /// "write <n>", "drain", "flush in", "flush out", "rs485 on", "rs485 off".
     std::vector<std::string> m_events;
 
 private:
@@ -130,3 +150,4 @@ private:
 };
 
 }  // namespace kelvara::platform
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // Handles: 32-bit values that stand for the system objects the ARCNET port
 // works with (its device and its events), as the card's kernel driver sees
 // them.
@@ -18,14 +20,15 @@ namespace kelvara::platform {
 
 using Handle = std::uint32_t;
 
-// Never an open object: what a port holds before it opened anything, and
-// what it holds after it closed something.
+/// Never an open object: what a port holds before it opened anything, and
+/// what it holds after it closed something.
 constexpr Handle kNullHandle = 0;
 constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
 
-// Closes an event or a device. A thread waiting on the event wakes with a
-// failed wait; a device request already under way finishes on the device.
-// False (BadHandle) when the value is not open.
+/// Closes an event or a device. A thread waiting on the event wakes with a
+/// failed wait; a device request already under way finishes on the device.
+/// False (BadHandle) when the value is not open.
 KELVARA_API bool CloseHandle(Handle hObject);
 
 }  // namespace kelvara::platform
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // IPv4 stream sockets for the TCP/IP transport.
 //
 // The transport was shaped around the Winsock calls; each function here is
@@ -28,66 +30,67 @@
 
 namespace kelvara::platform {
 
-// The system's socket: a descriptor on POSIX, a SOCKET on Windows.
+/// The system's socket: a descriptor on POSIX, a SOCKET on Windows.
 using SocketHandle = std::uintptr_t;
 constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
 
 enum class ConnectResult { Connected, Started, Failed };
 
-// What inet_addr answers for a text that is not an address.
+/// What inet_addr answers for a text that is not an address.
 constexpr std::uint32_t kNoIpv4Address = 0xFFFFFFFFu;
 
-// Start-up of the socket layer: 0 on success, else the error number. POSIX
-// needs none, so it always succeeds.
+/// Start-up of the socket layer: 0 on success, else the error number. POSIX
+/// needs none, so it always succeeds.
 KELVARA_API int StartSockets();
 
-// A new IPv4 stream socket, or kInvalidSocket.
+/// A new IPv4 stream socket, or kInvalidSocket.
 KELVARA_API SocketHandle CreateStreamSocket();
 KELVARA_API bool SetReuseAddress(SocketHandle hSocket);
 KELVARA_API bool SetNonBlocking(SocketHandle hSocket);
 
-// The address in network byte order, read as inet_addr reads it (dotted
-// forms, with octal and hexadecimal parts); kNoIpv4Address for a null or
-// malformed text.
+/// The address in network byte order, read as inet_addr reads it (dotted
+/// forms, with octal and hexadecimal parts); kNoIpv4Address for a null or
+/// malformed text.
 KELVARA_API std::uint32_t Ipv4AddressFromText(const char* pszAddress);
 
-// Address in network byte order, port in host byte order. On a non-blocking
-// socket a connect that has not finished yet is Started.
+/// Address in network byte order, port in host byte order. On a non-blocking
+/// socket a connect that has not finished yet is Started.
 KELVARA_API ConnectResult Connect(SocketHandle hSocket, std::uint32_t nAddress,
                                   std::uint16_t nPort);
-// Connects again on a socket whose earlier connect failed; the result is as
-// for Connect.
+/// Connects again on a socket whose earlier connect failed; the result is as
+/// for Connect.
 KELVARA_API ConnectResult RestartConnect(SocketHandle hSocket, std::uint32_t nAddress,
                                          std::uint16_t nPort);
 KELVARA_API bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
 KELVARA_API bool Listen(SocketHandle hSocket, int nBacklog);
-// The next waiting connection, non-blocking, or kInvalidSocket when none
-// waits or the call failed.
+/// The next waiting connection, non-blocking, or kInvalidSocket when none
+/// waits or the call failed.
 KELVARA_API SocketHandle Accept(SocketHandle hListener);
 
-// 1 when the socket can be read (data, the peer's close or an error waits),
-// 0 when nothing came within nTimeoutMs, -1 when the wait failed.
+/// 1 when the socket can be read (data, the peer's close or an error waits),
+/// 0 when nothing came within nTimeoutMs, -1 when the wait failed.
 KELVARA_API int WaitReadable(SocketHandle hSocket, int nTimeoutMs);
-// 1 when the socket is connected and can take data, 0 when not (yet, or its
-// connect failed: see PendingError), -1 when the wait failed.
+/// 1 when the socket is connected and can take data, 0 when not (yet, or its
+/// connect failed: see PendingError), -1 when the wait failed.
 KELVARA_API int WaitWritable(SocketHandle hSocket, int nTimeoutMs);
-// The socket's pending system error number (0 when none; ErrorCategoryOf
-// tells its category); reading it clears it.
+/// The socket's pending system error number (0 when none; ErrorCategoryOf
+/// tells its category); reading it clears it.
 KELVARA_API int PendingError(SocketHandle hSocket);
 
-// Bytes received, 0 when the peer has closed, -1 on error.
+/// Bytes received, 0 when the peer has closed, -1 on error.
 KELVARA_API std::ptrdiff_t Receive(SocketHandle hSocket, void* pBuffer, std::size_t nLength);
-// Bytes sent, -1 on error.
+/// Bytes sent, -1 on error.
 KELVARA_API std::ptrdiff_t Send(SocketHandle hSocket, const void* pBuffer, std::size_t nLength);
-// Turns on keepalive probes: the first after nIdleSeconds without traffic,
-// then one every nIntervalSeconds; after nProbes unanswered ones the
-// connection fails as a lost one, so a peer that vanished without closing
-// is found. ErrorCategory::None, or the failure's category (the last system
-// error holds its number).
+/// Turns on keepalive probes: the first after nIdleSeconds without traffic,
+/// then one every nIntervalSeconds; after nProbes unanswered ones the
+/// connection fails as a lost one, so a peer that vanished without closing
+/// is found. ErrorCategory::None, or the failure's category (the last system
+/// error holds its number).
 KELVARA_API ErrorCategory SetKeepAlive(SocketHandle hSocket, int nIdleSeconds, int nIntervalSeconds,
                                        int nProbes);
-// Shuts down both directions.
+/// Shuts down both directions.
 KELVARA_API bool Shutdown(SocketHandle hSocket);
 KELVARA_API bool CloseSocket(SocketHandle hSocket);
 
 }  // namespace kelvara::platform
+/** @} */

@@ -1,10 +1,12 @@
-// CCommsStats: a driver's statistics and its comms log.
-//
-// The counters are updated on the communication path without a lock (as
-// relaxed atomics: a reader may see a rate computed from a slightly older
-// total, but never a torn value). The comms log, a queue of one-line texts
-// oldest first, has its own critical section, so a transport can fill it on
-// one thread while the host drains it on another.
+/** \addtogroup protocol
+ @{ */
+/// CCommsStats: a driver's statistics and its comms log.
+///
+/// The counters are updated on the communication path without a lock (as
+/// relaxed atomics: a reader may see a rate computed from a slightly older
+/// total, but never a torn value). The comms log, a queue of one-line texts
+/// oldest first, has its own critical section, so a transport can fill it on
+/// one thread while the host drains it on another.
 #pragma once
 
 #include <atomic>
@@ -19,48 +21,63 @@
 
 class KELVARA_API CCommsStats {
 public:
+    /// Constructs with the defaults of the class.
     CCommsStats();
-    // Copies the counters and the last error text; the copy's log is empty,
-    // inactive and in text mode, with its own lock.
+    /// Copies the counters and the last error text; the copy's log is empty,
+    /// inactive and in text mode, with its own lock.
     CCommsStats(const CCommsStats& other);
     CCommsStats& operator=(const CCommsStats&) = delete;
     ~CCommsStats();
 
-    // Zeroes the twelve counters and empties the last error text; the log
-    // and its two flags stay as they are.
+    /// Zeroes the twelve counters and empties the last error text; the log
+    /// and its two flags stay as they are.
     void ClearAllStatistics();
 
-    // Counts one executed block of dwMilliseconds and updates the average
-    // and both rates (the rates only while the total time is not 0).
+    /// Counts one executed block of dwMilliseconds and updates the average
+    /// and both rates (the rates only while the total time is not 0).
     void AddBlockExecutionTime(DWORD dwMilliseconds);
+    ///@{
+    /// Counts bytes received or sent.
     void AddBytesIn(DWORD dwCount);
     void AddBytesOut(DWORD dwCount);
+    ///@}
 
+    ///@{
+    /// Counts one error or retry.
     void IncrementStandardErrors();
     void IncrementDeviceErrors();
     void IncrementCRCErrors();
     void IncrementRetryCount();
-    // Also logs "NR" (no reply) while the log is active.
+    ///@}
+    /// Also logs "NR" (no reply) while the log is active.
     void IncrementTimeoutErrors();
 
+    /// Stores the text of the last error.
     void SetLastError(const char* pszError);
+    /// See SetLastError.
     CString GetLastErrorString() const;
 
-    // Appends "RX" (received) or "TX" and the bytes, in hex ("0D " per byte)
-    // or as text (printable characters, else '.'), while the log is active;
-    // an empty or null array adds nothing.
+    /// Appends "RX" (received) or "TX" and the bytes, in hex ("0D " per byte)
+    /// or as text (printable characters, else '.'), while the log is active;
+    /// an empty or null array adds nothing.
     void AddToCommsLog(const CByteArray* pData, bool bReceived);
-    // Takes the oldest line into *pLine while the log is active; *pLine is
-    // left as it was when there is none.
+    /// Takes the oldest line into *pLine while the log is active; *pLine is
+    /// left as it was when there is none.
     void GetFromCommsLog(CString* pLine);
-    // Switches the log on or off; either way it starts empty.
+    /// Switches the log on or off; either way it starts empty.
     void ActivateCommsLog(bool bActive);
+    /// Number of lines in the log.
     int GetCommsLogCount();
+    /// Logs data as hex instead of text.
     void LogAsHex(bool bHex);
 
+    /// See ActivateCommsLog.
     BOOL IsCommsLogActive() const { return m_bLogActive.load(std::memory_order_relaxed); }
+    /// See LogAsHex.
     BOOL IsLogAsHex() const { return m_bLogAsHex.load(std::memory_order_relaxed); }
 
+    ///@{
+    /// The counters and rates.
     DWORD GetBlockCount() const { return Get(m_dwBlockCount); }
     DWORD GetTotalBlockExecutionTime() const { return Get(m_dwTotalBlockExecutionTime); }
     DWORD GetAverageBlockExecutionTime() const { return Get(m_dwAverageBlockExecutionTime); }
@@ -73,8 +90,9 @@ public:
     DWORD GetNumberCRCErrors() const { return Get(m_dwCRCErrors); }
     DWORD GetNumberTimeoutErrors() const { return Get(m_dwTimeoutErrors); }
     DWORD GetNumberOfRetries() const { return Get(m_dwRetries); }
+    ///@}
 
-    // Set to 1 at construction; the class gives it no other meaning.
+    /// Set to 1 at construction; the class gives it no other meaning.
     LONG m_nLeadingWord = 1;
 
 private:
@@ -109,3 +127,4 @@ private:
     CStringList m_CommsLog{10};
     CCriticalSection m_LogLock;
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup protocol
+ @{ */
 // Drivers built as separate shared objects, loaded by a host at run time.
 //
 // A driver plug-in exports its factory with one line in one of its source
@@ -28,13 +30,17 @@ namespace kelvara::platform {
 class DynamicLibrary;
 }
 
-// Raised whenever the plug-in interface changes incompatibly.
+/// Raised whenever the plug-in interface changes incompatibly.
 constexpr DWORD KELVARA_DRIVER_INTERFACE_VERSION = 1;
 
+/// The factory a plug-in exports.
 using KelvaraCreateDriverFn = CProtocol* (*)();
+/// The interface version a plug-in was built against.
 using KelvaraDriverInterfaceVersionFn = DWORD (*)();
+/// The name a plug-in gives its driver.
 using KelvaraDriverNameFn = const char* (*)();
 
+/// Exports the plug-in's factory and name (one line in one source file of the plug-in).
 #define KELVARA_EXPORT_DRIVER(class_name, display_name)                      \
     extern "C" KELVARA_PLUGIN_EXPORT CProtocol* KelvaraCreateDriver() {      \
         return new class_name;                                               \
@@ -46,25 +52,30 @@ using KelvaraDriverNameFn = const char* (*)();
         return display_name;                                                 \
     }
 
+/// A driver plug-in loaded by a host.
 class KELVARA_API CDriverLibrary {
 public:
+    /// Nothing loaded.
     CDriverLibrary();
     ~CDriverLibrary();
     CDriverLibrary(const CDriverLibrary&) = delete;
     CDriverLibrary& operator=(const CDriverLibrary&) = delete;
 
-    // Loads a driver plug-in and checks its interface version; FALSE with a
-    // reason in GetLastError() when the file is missing, is not a driver, or
-    // was built for another interface version.
+    /// Loads a driver plug-in and checks its interface version; FALSE with a
+    /// reason in GetLastError() when the file is missing, is not a driver, or
+    /// was built for another interface version.
     BOOL Load(const char* pszPath);
+    /// Unloads the plug-in; drivers created from it must be gone.
     void Unload();
+    /// TRUE while a plug-in is loaded.
     BOOL IsLoaded() const;
 
-    // A new driver object (owned by the caller), or nullptr when no library
-    // is loaded.
+    /// A new driver object (owned by the caller), or nullptr when no library
+    /// is loaded.
     CProtocol* CreateDriver();
-    // The name the driver gives itself.
+    /// The name the driver gives itself.
     CString GetDriverName() const;
+    /// Why the last Load failed.
     CString GetLastError() const { return m_strError; }
 
 private:
@@ -73,3 +84,4 @@ private:
     KelvaraDriverNameFn m_pfnName = nullptr;
     CString m_strError;
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup protocol
+ @{ */
 // The standard error codes shared by every driver, transport and host, and
 // the one rule that turns a code into its message.
 //
@@ -10,10 +12,11 @@
 #include "kelvara/framework/String.h"
 #include "kelvara/framework/Types.h"
 
+/// The standard error codes.
 enum StandardErrorCode : DWORD {
     SE_NO_ERROR = 0,
 
-    // Serial COM port.
+    /// Serial COM port.
     SE_COM_OPEN_FAILED = 1100,
     SE_COM_CLOSE_FAILED = 1101,
     SE_COM_INIT_FAILED = 1102,
@@ -24,14 +27,14 @@ enum StandardErrorCode : DWORD {
     SE_COM_NOT_CONNECTED = 1107,
     SE_COM_HARDWARE_PROBLEM = 1108,
 
-    // ARCNET network port.
+    /// ARCNET network port.
     SE_NET_UNKNOWN_ERROR = 1200,
     SE_NET_ACK_TIMEOUT = 1201,
     SE_NET_POLL_LIST_TOO_SMALL = 1202,
     SE_NET_NO_POLL_LIST = 1203,
     SE_NET_NOT_SENT = 1204,
 
-    // TCP/IP port.
+    /// TCP/IP port.
     SE_TCPIP_SOCKET_ERROR = 1400,
     SE_TCPIP_LISTEN_NOT_RUNNING = 1401,
     SE_TCPIP_NOT_CONNECTED = 1402,
@@ -39,7 +42,7 @@ enum StandardErrorCode : DWORD {
     SE_TCPIP_WRITE_FAILED = 1404,
     SE_TCPIP_WOULD_BLOCK = 1405,
 
-    // Protocol level: the base classes and the drivers.
+    /// Protocol level: the base classes and the drivers.
     SE_NOT_IMPLEMENTED = 2000,
     SE_TIMEOUT = 2001,
     SE_CHECKSUM_ERROR = 2002,
@@ -56,11 +59,12 @@ enum StandardErrorCode : DWORD {
     SE_INTERNAL_ERROR = 2013,
 };
 
-// String ids of the table that belong to the error codes.
+/// String ids of the table that belong to the error codes.
 constexpr UINT IDS_STANDARD_ERROR_BASE = 10000;
-// "%s : Reported Win32 error code %d, message "%s"": port name, system
-// error number, system text.
+/// "%s : Reported Win32 error code %d, message "%s"": port name, system
+/// error number, system text.
 constexpr UINT IDS_SYSTEM_ERROR_FORMAT = 12014;
 
-// The message of a standard error code; never fails.
+/// The message of a standard error code; never fails.
 KELVARA_API CString GetStandardErrorMessage(DWORD dwCode);
+/** @} */

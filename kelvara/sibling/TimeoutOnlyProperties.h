@@ -1,5 +1,7 @@
-// CTimeoutOnlyProperties: the one setting of a network driver, its reply
-// time-out in milliseconds. Line: "TimeoutOnly.Timeout".
+/** \addtogroup sibling
+ @{ */
+/// CTimeoutOnlyProperties: the one setting of a network driver, its reply
+/// time-out in milliseconds. Line: "TimeoutOnly.Timeout".
 #pragma once
 
 #include "kelvara/framework/Export.h"
@@ -9,16 +11,20 @@ class KELVARA_API CTimeoutOnlyProperties : public CQZProperties {
     DECLARE_SERIAL(CTimeoutOnlyProperties)
 
 public:
-    // A time-out of 1000 ms.
+    /// A time-out of 1000 ms.
     CTimeoutOnlyProperties();
+    /// Copies other.
     CTimeoutOnlyProperties(const CTimeoutOnlyProperties& other);
+    /// Copies other.
     CTimeoutOnlyProperties& operator=(const CTimeoutOnlyProperties& other);
     ~CTimeoutOnlyProperties() override;
 
     void Serialize(CArchive& ar) override;
 
+    /// Reply time-out, in ms.
     DWORD m_dwTimeout = 1000;
 
 protected:
     void DescribeFields(FieldList& fields) override;
 };
+/** @} */

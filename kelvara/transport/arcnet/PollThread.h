@@ -1,3 +1,5 @@
+/** \addtogroup transport_arcnet
+ @{ */
 // CPollThread: the ARCNET port's polling cycle.
 //
 // Each pass: (b) the packets the receive thread queued are matched, by the
@@ -21,27 +23,32 @@ class CNetworkProtocol;
 class CPollListItem;
 class CQZMutex;
 
+/// The thread that sends a network driver's poll list.
 class KELVARA_API CPollThread : public CWinThreadPlus {
     DECLARE_DYNCREATE(CPollThread)
 
 public:
-    // Both buffers start at 253 bytes.
+    /// Both buffers start at 253 bytes.
     CPollThread();
     ~CPollThread() override;
 
-    // The port, its poll-list mutex, and the reply time-out in ms.
+    /// The port, its poll-list mutex, and the reply time-out in ms.
     void Attach(CNetPort* pPort, CQZMutex* pPollListMutex, DWORD dwTimeout);
+    /// The port.
     CNetPort* GetPort() const { return m_pPort; }
+    /// The reply time-out, in ms.
     DWORD GetTimeout() const { return m_dwTimeout; }
 
     int Run() override;
 
 protected:
+    /// The port.
     CNetPort* m_pPort = nullptr;
+    /// The poll-list mutex.
     CQZMutex* m_pPollListMutex = nullptr;
-    CCombuf m_TxBuffer;
-    CCombuf m_RxBuffer;
-    DWORD m_dwTimeout = 0;
+    CCombuf m_TxBuffer;     ///< The request being sent.
+    CCombuf m_RxBuffer;     ///< The reply being taken apart.
+    DWORD m_dwTimeout = 0;  ///< The reply time-out, in ms.
 
 private:
     void TakeReplies();
@@ -59,3 +66,4 @@ private:
     // defaults apply.
     CNetworkProtocol* m_pNetworkProtocol = nullptr;
 };
+/** @} */

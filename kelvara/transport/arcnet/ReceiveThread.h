@@ -1,3 +1,5 @@
+/** \addtogroup transport_arcnet
+ @{ */
 // CReceiveThread: the ARCNET port's thread that moves arriving packets from
 // the card's driver into the port's packet list.
 //
@@ -16,22 +18,28 @@
 
 class CNetPort;
 
+/// The thread that takes received packets off the card.
 class KELVARA_API CReceiveThread : public CWinThreadPlus {
     DECLARE_DYNCREATE(CReceiveThread)
 
 public:
+    /// Constructs with the defaults of the class.
     CReceiveThread() = default;
     ~CReceiveThread() override;
 
+    /// Attaches the thread to its port.
     void Attach(CNetPort* pPort) { m_pPort = pPort; }
+    /// The port.
     CNetPort* GetPort() const { return m_pPort; }
 
     int Run() override;
 
 protected:
+    /// The port.
     CNetPort* m_pPort = nullptr;
 
 private:
     void TakeWaitingPackets();
     void QueuePacket(DWORD dwSource, DWORD dwDestination, const BYTE* pData, DWORD dwLength);
 };
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup transport_serial
+ @{ */
 // CComPort: one serial line (COM port), read and written in communication
 // buffers, with the traffic counted and logged in the driver's statistics.
 //
@@ -58,63 +60,67 @@ namespace kelvara::platform {
 class SerialDevice;
 }
 
-// Control line functions of GetControlLineState (the system's codes).
+///@{
+/// Control line functions of GetControlLineState (the system's codes).
 constexpr DWORD COMPORT_SET_RTS = 3;
-constexpr DWORD COMPORT_CLEAR_RTS = 4;
-constexpr DWORD COMPORT_SET_DTR = 5;
-constexpr DWORD COMPORT_CLEAR_DTR = 6;
+constexpr DWORD COMPORT_CLEAR_RTS = 4;  ///< Lowers RTS.
+constexpr DWORD COMPORT_SET_DTR = 5;    ///< Raises DTR.
+constexpr DWORD COMPORT_CLEAR_DTR = 6;  ///< Lowers DTR.
+///@}
 
-// The longest read the port takes: a larger count is refused with 1106
-// before any memory is reserved for it.
+/// The longest read the port takes: a larger count is refused with 1106
+/// before any memory is reserved for it.
 constexpr DWORD COMPORT_MAX_READ_COUNT = 64u * 1024u * 1024u;
 
+/// The serial port of a serial driver.
 class KELVARA_API CComPort : public CComObject {
 public:
-    // The records and the driver are not owned; the port number is the port
-    // record's at this moment.
+    /// The records and the driver are not owned; the port number is the port
+    /// record's at this moment.
     CComPort(const CPortProperties* pPortProperties, const CFlowProperties* pFlowProperties,
              const CTimingProperties* pTimingProperties, CProtocol* pProtocol);
-    // Does not close the line: call Close first. A device still open is only
-    // released, without the closing steps.
+    /// Does not close the line: call Close first. A device still open is only
+    /// released, without the closing steps.
     ~CComPort() override;
 
     void AssertValid() const override;
 
-    // 1100 on failure. An Open on a port that is already open releases the
-    // device first.
+    /// 1100 on failure. An Open on a port that is already open releases the
+    /// device first.
     DWORD Open() override;
-    // 1102 on failure.
+    /// 1102 on failure.
     DWORD Init();
-    // Reads exactly dwCount bytes or what came before the read time-out of
-    // the timing record: 2001 when fewer came, 1106 when the line failed,
-    // 1107 when the port is not open. *pBuffer keeps dwCount bytes.
+    /// Reads exactly dwCount bytes or what came before the read time-out of
+    /// the timing record: 2001 when fewer came, 1106 when the line failed,
+    /// 1107 when the port is not open. *pBuffer keeps dwCount bytes.
     DWORD Read(CCombuf* pBuffer, DWORD dwCount, CCommsStats* pStats);
-    // 1105 when the line failed, 1107 when the port is not open; a write that
-    // ran out of its 1000 ms succeeds with the bytes that went.
+    /// 1105 when the line failed, 1107 when the port is not open; a write that
+    /// ran out of its 1000 ms succeeds with the bytes that went.
     DWORD Write(CCombuf* pBuffer, CCommsStats* pStats);
-    // Read with a time-out of dwTimeout ms, which stays in force for later
-    // reads.
+    /// Read with a time-out of dwTimeout ms, which stays in force for later
+    /// reads.
     DWORD Poll(CCombuf* pBuffer, DWORD dwCount, CCommsStats* pStats, DWORD dwTimeout);
-    // Discards pending input and output; always 0.
+    /// Discards pending input and output; always 0.
     DWORD Clear();
-    // As Clear, then drops RTS when flow control is on; 1103 on failure.
+    /// As Clear, then drops RTS when flow control is on; 1103 on failure.
     DWORD Hangup();
-    // Despite its name, sets a control line: COMPORT_SET_RTS and the other
-    // codes above; 1104 on failure.
+    /// Despite its name, sets a control line: COMPORT_SET_RTS and the other
+    /// codes above; 1104 on failure.
     DWORD GetControlLineState(DWORD dwFunction);
-    // 1101 on failure.
+    /// 1101 on failure.
     DWORD Close() override;
-    // Compares the settings the open line runs with the records, showing
-    // each difference in a message box; 1 when all agreed, else 0.
+    /// Compares the settings the open line runs with the records, showing
+    /// each difference in a message box; 1 when all agreed, else 0.
     BOOL ConfirmPortSettings();
 
+    /// The device path the port opens.
     const CString& GetDevicePath() const { return m_strDevicePath; }
 
-    // Makes port wPortNumber ("\\.\COM<n>") stand for the device at
-    // pszDevice; an empty text leaves the port without a device, a null one
-    // restores the default.
+    /// Makes port wPortNumber ("\\.\COM<n>") stand for the device at
+    /// pszDevice; an empty text leaves the port without a device, a null one
+    /// restores the default.
     static void MapDevice(WORD wPortNumber, const char* pszDevice);
-    // The device of a port number; empty when it has none.
+    /// The device of a port number; empty when it has none.
     static CString GetMappedDevice(WORD wPortNumber);
 
 private:
@@ -138,3 +144,4 @@ private:
     const CFlowProperties* m_pFlowProperties;
     const CTimingProperties* m_pTimingProperties;
 };
+/** @} */
