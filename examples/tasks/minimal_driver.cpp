@@ -39,15 +39,18 @@ public:
     BOOL IsSerialProtocol() override { return 1; }
     DWORD GetMaxBlockSize(CRemoteAddress* /*pAddress*/) override { return kMaxRegisters; }
 
+    // The base answers 2006 when already started; a port that fails undoes
+    // the start.
     DWORD StartProtocol() override {
         DWORD dwResult = CSerialProtocol::StartProtocol();
-        if (dwResult == SE_NO_ERROR && (dwResult = m_Port.Open()) == SE_NO_ERROR) {
-            dwResult = m_Port.Init();
-            if (dwResult != SE_NO_ERROR) {
-                m_Port.Close();
-            }
+        if (dwResult != SE_NO_ERROR) {
+            return dwResult;
         }
-        if (dwResult != SE_NO_ERROR && IsStarted()) {
+        dwResult = m_Port.Open();
+        if (dwResult == SE_NO_ERROR && (dwResult = m_Port.Init()) != SE_NO_ERROR) {
+            m_Port.Close();
+        }
+        if (dwResult != SE_NO_ERROR) {
             CSerialProtocol::StopProtocol();
         }
         return dwResult;
