@@ -2,7 +2,7 @@
 
 Reads the XML that `doxygen docs/Doxyfile` writes to build/docs/xml: every
 class, struct, union, namespace-level or class-level function, variable,
-typedef, enumeration and macro that is not private.
+typedef, enumeration and macro that is not private, each once.
 """
 
 import glob
@@ -28,7 +28,9 @@ def main(xml_dir):
                 continue
             if kind in ("class", "struct", "union"):
                 names[compound.get("id")] = (compound.findtext("compoundname"), described(compound))
-            if kind not in ("class", "struct", "union", "group"):
+            # A member shows in its scope's compound and in its file's and
+            # group's: counted once, by its id.
+            if kind not in ("class", "struct", "union", "group", "namespace", "file"):
                 continue
             # The members of a private nested class are private too.
             if compound.get("prot") == "private":

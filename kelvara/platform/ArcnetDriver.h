@@ -25,6 +25,7 @@
 
 namespace kelvara::platform::arcnet {
 
+/// The card driver's device name.
 inline constexpr char kDeviceName[] = "\\\\.\\CCSI20020Dev";
 
 /// Device type 0x9C40, buffered transfer, any access.
@@ -44,21 +45,29 @@ constexpr std::uint32_t kCancelTransmit = ControlCode(0x90A);     ///< no buffer
 
 static_assert(kConfigure == 0x9C402400u && kCancelTransmit == 0x9C402428u);
 
-constexpr std::size_t kConfigurationSize = 12;
-constexpr std::size_t kTransmitRecordSize = 516;
-constexpr std::size_t kReceiveRecordSize = 524;
-constexpr std::size_t kStatusBlockSize = 36;
-constexpr std::size_t kEventValueSize = 4;
-constexpr std::size_t kMaxDataLength = 508;
+constexpr std::size_t kConfigurationSize = 12;    ///< Bytes of a configuration block.
+constexpr std::size_t kTransmitRecordSize = 516;  ///< Bytes of a transmit record.
+constexpr std::size_t kReceiveRecordSize = 524;   ///< Bytes of a receive record.
+constexpr std::size_t kStatusBlockSize = 36;      ///< Bytes of the status block.
+constexpr std::size_t kEventValueSize = 4;        ///< Bytes of an event handle value.
+constexpr std::size_t kMaxDataLength = 508;       ///< The most data bytes of one packet.
+/// Where the status block says whether the last packet was acknowledged.
 constexpr std::size_t kStatusAcknowledgedOffset = 24;
 
+/// A configuration block as the driver reads it.
 using ConfigurationBlock = std::array<std::uint8_t, kConfigurationSize>;
+/// A transmit record as the driver reads it.
 using TransmitBuffer = std::array<std::uint8_t, kTransmitRecordSize>;
+/// A receive record as the driver writes it.
 using ReceiveBuffer = std::array<std::uint8_t, kReceiveRecordSize>;
+/// The status block as the driver writes it.
 using StatusBuffer = std::array<std::uint8_t, kStatusBlockSize>;
+/// An event handle as the driver takes it.
 using EventValue = std::array<std::uint8_t, kEventValueSize>;
+/// The data bytes of one packet.
 using PacketData = std::array<std::uint8_t, kMaxDataLength>;
 
+/// Stores a 32-bit value little-endian, as the driver's records hold it.
 inline void StoreLE32(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -66,6 +75,7 @@ inline void StoreLE32(std::uint8_t* p, std::uint32_t v) {
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
+/// Reads a little-endian 32-bit value of a record.
 inline std::uint32_t LoadLE32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -168,10 +178,12 @@ inline StatusBuffer MakeStatusBlock(std::uint32_t dwAcknowledged) {
     return buffer;
 }
 
+/// Whether the status block says the last packet was acknowledged (non-zero).
 inline std::uint32_t StatusAcknowledged(const StatusBuffer& buffer) {
     return LoadLE32(&buffer[kStatusAcknowledgedOffset]);
 }
 
+/// An event handle as the registering calls pass it.
 inline EventValue EncodeEventValue(std::uint32_t hEvent) {
     EventValue value{};
     StoreLE32(value.data(), hEvent);

@@ -22,15 +22,17 @@ namespace kelvara::platform {
 /// was closed during the wait; the reason is the last system error).
 /// kWaitAbandoned0 is part of the numbering but events never give it.
 constexpr std::uint32_t kWaitObject0 = 0;
-constexpr std::uint32_t kWaitAbandoned0 = 0x80;
-constexpr std::uint32_t kWaitTimeout = 0x102;
-constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;
-constexpr std::uint32_t kWaitInfinite = 0xFFFFFFFFu;
+constexpr std::uint32_t kWaitAbandoned0 = 0x80;       ///< Never given by events.
+constexpr std::uint32_t kWaitTimeout = 0x102;         ///< No event was set in time.
+constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;    ///< The wait could not be made.
+constexpr std::uint32_t kWaitInfinite = 0xFFFFFFFFu;  ///< A wait without a time limit.
 
 /// A new event; kNullHandle when none could be made.
 KELVARA_API Handle CreateEventHandle(bool bManualReset, bool bInitiallySet,
                                      const std::string& strName);
+/// Sets the event, waking its waiters; false when it is not open.
 KELVARA_API bool SetEvent(Handle hEvent);
+/// Clears the event; false when it is not open.
 KELVARA_API bool ResetEvent(Handle hEvent);
 
 /// Waits up to nTimeoutMs (kWaitInfinite: no limit) until one of the nCount
@@ -39,6 +41,7 @@ KELVARA_API bool ResetEvent(Handle hEvent);
 /// are still open is set.
 KELVARA_API std::uint32_t WaitForObjects(const Handle* pHandles, std::uint32_t nCount,
                                          std::uint32_t nTimeoutMs);
+/// WaitForObjects for one event.
 inline std::uint32_t WaitForObject(Handle hEvent, std::uint32_t nTimeoutMs) {
     return WaitForObjects(&hEvent, 1, nTimeoutMs);
 }

@@ -18,12 +18,13 @@
 
 namespace kelvara::platform {
 
+/// An event or a device opened through the platform layer.
 using Handle = std::uint32_t;
 
 /// Never an open object: what a port holds before it opened anything, and
 /// what it holds after it closed something.
 constexpr Handle kNullHandle = 0;
-constexpr Handle kInvalidHandle = 0xFFFFFFFFu;
+constexpr Handle kInvalidHandle = 0xFFFFFFFFu;  ///< What a failed device open gives.
 
 /// Closes an event or a device. A thread waiting on the event wakes with a
 /// failed wait; a device request already under way finishes on the device.

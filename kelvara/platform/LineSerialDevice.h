@@ -59,8 +59,8 @@ struct LineAttributes {
 };
 
 /// Modem control lines, for SetModemLines.
-constexpr unsigned kLineRTS = 0x1u;
-constexpr unsigned kLineDTR = 0x2u;
+constexpr unsigned kLineRTS = 0x1u;  ///< Request to send.
+constexpr unsigned kLineDTR = 0x2u;  ///< Data terminal ready.
 
 /// Receive errors counted by the line since it was opened.
 struct LineErrorCounts {
@@ -74,6 +74,7 @@ struct LineErrorCounts {
     std::uint32_t dwBufferOverrun = 0;  ///< the driver's input buffer
 };
 
+/// How a wait of the line ended.
 enum class WaitResult { Ready, TimedOut, Failed };
 
 /// The line under the device. Every call that can fail returns false and

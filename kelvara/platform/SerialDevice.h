@@ -22,9 +22,13 @@
 
 namespace kelvara::platform {
 
+/// Parity of each character.
 enum class LineParity : std::uint8_t { None, Odd, Even, Mark, Space };
+/// Stop bits of each character.
 enum class CommStopBits : std::uint8_t { One, OneAndHalf, Two };
+/// What drives DTR: off, on while open, or input flow control.
 enum class DtrControl : std::uint8_t { Disable, Enable, Handshake };
+/// What drives RTS: as DTR, or raised only while sending (Toggle).
 enum class RtsControl : std::uint8_t { Disable, Enable, Handshake, Toggle };
 
 /// The line settings record. Read back, each field says what the line really
@@ -97,28 +101,28 @@ struct CommTimeouts {
 constexpr std::uint32_t kEventRxChar = 0x0001u;
 
 /// Purge flags.
-constexpr std::uint32_t kPurgeTxAbort = 0x0001u;
-constexpr std::uint32_t kPurgeRxAbort = 0x0002u;
-constexpr std::uint32_t kPurgeTxClear = 0x0004u;
-constexpr std::uint32_t kPurgeRxClear = 0x0008u;
+constexpr std::uint32_t kPurgeTxAbort = 0x0001u;  ///< Ends writes under way.
+constexpr std::uint32_t kPurgeRxAbort = 0x0002u;  ///< Ends reads under way.
+constexpr std::uint32_t kPurgeTxClear = 0x0004u;  ///< Drops the output queue.
+constexpr std::uint32_t kPurgeRxClear = 0x0008u;  ///< Drops the input queue.
 
 /// Line error flags of ClearError.
-constexpr std::uint32_t kErrorRxOver = 0x0001u;
-constexpr std::uint32_t kErrorOverrun = 0x0002u;
-constexpr std::uint32_t kErrorRxParity = 0x0004u;
-constexpr std::uint32_t kErrorFrame = 0x0008u;
-constexpr std::uint32_t kErrorBreak = 0x0010u;
+constexpr std::uint32_t kErrorRxOver = 0x0001u;    ///< The input queue overflowed.
+constexpr std::uint32_t kErrorOverrun = 0x0002u;   ///< A character was lost in the UART.
+constexpr std::uint32_t kErrorRxParity = 0x0004u;  ///< A parity error.
+constexpr std::uint32_t kErrorFrame = 0x0008u;     ///< A framing error.
+constexpr std::uint32_t kErrorBreak = 0x0010u;     ///< A break was received.
 
 /// Extended functions, with the system's codes.
-constexpr std::uint32_t kFunctionSetXoff = 1;
-constexpr std::uint32_t kFunctionSetXon = 2;
-constexpr std::uint32_t kFunctionSetRts = 3;
-constexpr std::uint32_t kFunctionClrRts = 4;
-constexpr std::uint32_t kFunctionSetDtr = 5;
-constexpr std::uint32_t kFunctionClrDtr = 6;
-constexpr std::uint32_t kFunctionResetDev = 7;
-constexpr std::uint32_t kFunctionSetBreak = 8;
-constexpr std::uint32_t kFunctionClrBreak = 9;
+constexpr std::uint32_t kFunctionSetXoff = 1;   ///< Acts as if XOFF was received.
+constexpr std::uint32_t kFunctionSetXon = 2;    ///< Acts as if XON was received.
+constexpr std::uint32_t kFunctionSetRts = 3;    ///< Raises RTS.
+constexpr std::uint32_t kFunctionClrRts = 4;    ///< Drops RTS.
+constexpr std::uint32_t kFunctionSetDtr = 5;    ///< Raises DTR.
+constexpr std::uint32_t kFunctionClrDtr = 6;    ///< Drops DTR.
+constexpr std::uint32_t kFunctionResetDev = 7;  ///< Resets the device.
+constexpr std::uint32_t kFunctionSetBreak = 8;  ///< Starts a break.
+constexpr std::uint32_t kFunctionClrBreak = 9;  ///< Ends a break.
 
 /// An open serial device; see the file's description.
 class KELVARA_API SerialDevice {
@@ -186,7 +190,9 @@ KELVARA_API std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& st
 KELVARA_API void MapComPort(unsigned nPort, const std::string& strDevice);
 /// Leaves the port without a device.
 KELVARA_API void UnmapComPort(unsigned nPort);
+/// Gives the port its default device again.
 KELVARA_API void RestoreComPortDefault(unsigned nPort);
+/// The port's device; none when it has no device.
 KELVARA_API std::optional<std::string> ComPortDevice(unsigned nPort);
 
 /// The device of a port number when nothing is mapped.

@@ -32,8 +32,9 @@ namespace kelvara::platform {
 
 /// The system's socket: a descriptor on POSIX, a SOCKET on Windows.
 using SocketHandle = std::uintptr_t;
-constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};
+constexpr SocketHandle kInvalidSocket = ~SocketHandle{0};  ///< No socket.
 
+/// How a connect ended: at once, under way (non-blocking), or failed.
 enum class ConnectResult { Connected, Started, Failed };
 
 /// What inet_addr answers for a text that is not an address.
@@ -45,7 +46,9 @@ KELVARA_API int StartSockets();
 
 /// A new IPv4 stream socket, or kInvalidSocket.
 KELVARA_API SocketHandle CreateStreamSocket();
+/// Lets a listener bind a port that a closed connection still holds.
 KELVARA_API bool SetReuseAddress(SocketHandle hSocket);
+/// Makes every later call on the socket return at once.
 KELVARA_API bool SetNonBlocking(SocketHandle hSocket);
 
 /// The address in network byte order, read as inet_addr reads it (dotted
@@ -61,7 +64,9 @@ KELVARA_API ConnectResult Connect(SocketHandle hSocket, std::uint32_t nAddress,
 /// for Connect.
 KELVARA_API ConnectResult RestartConnect(SocketHandle hSocket, std::uint32_t nAddress,
                                          std::uint16_t nPort);
+/// Binds to an address (network byte order) and port (host byte order).
 KELVARA_API bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
+/// Starts listening, with up to nBacklog connections waiting.
 KELVARA_API bool Listen(SocketHandle hSocket, int nBacklog);
 /// The next waiting connection, non-blocking, or kInvalidSocket when none
 /// waits or the call failed.
@@ -90,6 +95,7 @@ KELVARA_API ErrorCategory SetKeepAlive(SocketHandle hSocket, int nIdleSeconds, i
                                        int nProbes);
 /// Shuts down both directions.
 KELVARA_API bool Shutdown(SocketHandle hSocket);
+/// Closes the socket; the handle is no longer valid after.
 KELVARA_API bool CloseSocket(SocketHandle hSocket);
 
 }  // namespace kelvara::platform

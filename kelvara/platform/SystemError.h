@@ -17,6 +17,7 @@
 
 namespace kelvara::platform {
 
+/// What the library makes of a system error: the few kinds it acts on.
 enum class ErrorCategory : std::uint8_t {
     None,          ///< no error
     WouldBlock,    ///< a non-blocking call has nothing to do now, or has started
@@ -49,6 +50,7 @@ KELVARA_API ErrorCategory ErrorCategoryOf(int nError);
 /// None).
 KELVARA_API int SystemErrorOf(ErrorCategory category);
 
+/// The category of the calling thread's last system error.
 inline ErrorCategory LastErrorCategory() {
     return ErrorCategoryOf(LastSystemError());
 }
