@@ -453,8 +453,15 @@ int RunReplay(const Options& options) {
     } else {
         std::cout << "serving " << nExchanges << " exchanges on " << where << std::endl;
     }
+    // Done, the last reply still has to reach the driver before the port
+    // closes: a transport that finds the connection closed may not read it.
+    constexpr std::uint32_t kLingerMs = 500;
+    std::optional<std::uint32_t> nFinishedAt;
     while (!platform::InterruptRequested() &&
-           !(options.bUntilDone && !options.bLoop && player.IsFinished())) {
+           !(nFinishedAt && platform::TickCount() - *nFinishedAt >= kLingerMs)) {
+        if (!nFinishedAt && options.bUntilDone && !options.bLoop && player.IsFinished()) {
+            nFinishedAt = platform::TickCount();
+        }
         platform::SleepFor(20);
     }
     server->Stop();

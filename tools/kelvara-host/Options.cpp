@@ -1,9 +1,11 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <limits>
 
 namespace host {
@@ -106,6 +108,14 @@ private:
                (std::isdigit(static_cast<unsigned char>(arg[1])) || arg[1] == '.');
     }
 
+    static bool TakesValue(const std::string& arg) {
+        static const char* const kNames[] = {"-p",         "--properties", "--type",   "--device",
+                                             "--log",      "--log-file",   "--record", "--replay",
+                                             "--interval", "--duration",   "--count",  "--tcp",
+                                             "--bind",     "--delay-scale"};
+        return std::find(std::begin(kNames), std::end(kNames), arg) != std::end(kNames);
+    }
+
     bool Fail(const std::string& message) {
         m_error = message;
         return false;
@@ -137,6 +147,8 @@ private:
             o.bLoop = true;
         } else if (arg == "--until-done") {
             o.bUntilDone = true;
+        } else if (!TakesValue(arg)) {
+            return Fail("unknown option " + arg);
         } else if (!Value(arg, v)) {
             return false;
         } else if (arg == "-p") {
