@@ -28,7 +28,9 @@ namespace kelvara::replay {
 
 /// One request and the device's answer to it.
 struct KELVARA_API Exchange {
+    /// The bytes the driver sent.
     std::vector<std::uint8_t> request;
+    /// The bytes the device answered (empty when it did not).
     std::vector<std::uint8_t> reply;
     /// False when the device did not answer the request.
     bool bReplied = true;
@@ -61,6 +63,7 @@ public:
     /// Bytes as two lower-case hex digits each, separated by blanks.
     static std::string HexText(const std::uint8_t* pData, std::size_t nLength);
 
+    /// The exchanges, in the order they happened.
     std::vector<Exchange> m_exchanges;
 };
 

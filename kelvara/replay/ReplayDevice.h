@@ -54,15 +54,20 @@ struct KELVARA_API Outcome {
         Mismatch,  ///< not the recorded request: send nothing
     };
     Kind kind = Kind::Reply;
+    /// The recorded exchange concerned.
     std::size_t nExchange = 0;
+    /// What to send (Reply only).
     std::vector<std::uint8_t> reply;
+    /// How long after the request to send it.
     std::uint32_t dwDelayMs = 0;
+    /// Where the request differed (Mismatch only).
     replay::Mismatch mismatch;
 };
 
 /// Plays the device of a recording, request by request.
 class KELVARA_API ReplayDevice {
 public:
+    /// Plays this recording from its first exchange.
     explicit ReplayDevice(Recording recording);
 
     /// Takes bytes from the driver; what to do for each request they
@@ -80,11 +85,13 @@ public:
 
     /// Requests answered as recorded (silent ones included).
     std::size_t MatchedCount() const;
+    /// Requests that did not match (or came past the end).
     std::size_t MismatchCount() const;
     /// The first 100 mismatches.
     std::vector<Mismatch> Mismatches() const;
     /// True once every recorded exchange has been played.
     bool IsFinished() const;
+    /// The exchanges of the recording.
     std::size_t ExchangeCount() const { return m_recording.m_exchanges.size(); }
 
 private:

@@ -40,6 +40,13 @@ void ReplayServer::Stop() {
     StopThread();
 }
 
+int ReplayServer::Run() {
+    while (!ShouldTerminate()) {
+        DoWork();
+    }
+    return 0;
+}
+
 void ReplayServer::Take(const std::uint8_t* pData, std::size_t nLength) {
     m_nQuietFor = 0;
     if (m_bDiscarding) {

@@ -34,6 +34,9 @@ public:
     void SetDelayScale(double dScale) { m_dDelayScale.store(dScale, std::memory_order_relaxed); }
     /// Stops serving; the transport closes.
     virtual void Stop();
+    /// Serves until stopped: a pass after another, with no sleep between, as
+    /// each pass already waits for input (briefly, so that Stop is prompt).
+    int Run() override;
 
 protected:
     /// Feeds bytes read to the player and sends its replies through Send.
@@ -57,6 +60,7 @@ private:
 /// replaces the old, as a master that reconnects expects).
 class KELVARA_API TcpReplayServer : public ReplayServer {
 public:
+    /// Serves this player (which must outlive the server).
     explicit TcpReplayServer(ReplayDevice& player) : ReplayServer(player) {}
     ~TcpReplayServer() override;
 
@@ -66,6 +70,7 @@ public:
     bool Start(const char* pszAddress = "127.0.0.1", std::uint16_t nPort = 0);
     /// The port it listens on.
     std::uint16_t Port() const { return m_nPort; }
+    /// Stops serving and closes the connection and the listener.
     void Stop() override;
 
 protected:
@@ -83,6 +88,7 @@ private:
 /// The player on a pseudo-terminal that a serial port opens by its path.
 class KELVARA_API SerialReplayServer : public ReplayServer {
 public:
+    /// Serves this player (which must outlive the server).
     explicit SerialReplayServer(ReplayDevice& player) : ReplayServer(player) {}
     ~SerialReplayServer() override;
 
@@ -91,6 +97,7 @@ public:
     platform::ErrorCategory Start();
     /// The path a serial port opens; empty before Start.
     std::string DevicePath() const;
+    /// Stops serving and closes the pseudo-terminal.
     void Stop() override;
 
 protected:
