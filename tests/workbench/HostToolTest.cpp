@@ -126,6 +126,17 @@ TEST_F(HostToolLive, WriteThenReadGivesTheValuesBackAsJson) {
               (std::vector<int>{65535}));
 }
 
+TEST_F(HostToolLive, ShowPropertiesPrintsTheLinesAfterTheChanges) {
+    const auto result = RunTool(
+        Tcp({"read", kTcp, "HR:0", "-p", "Modbus.NodeId=1", "--show-properties", "--log", "hex"}));
+    ASSERT_EQ(result.nExit, 0) << result.err;
+    EXPECT_NE(result.out.find("  " + m_port + "\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  Timing.Timeout=300\n"), std::string::npos) << result.out;
+    // The request as the log shows it: transaction 1, unit 1, register 0.
+    EXPECT_NE(result.out.find("TX00 01 00 00 00 06 01 03 00 00 00 01"), std::string::npos)
+        << result.out;
+}
+
 TEST_F(HostToolLive, ARefusedBlockFailsWithTheDeviceError) {
     const auto result = RunTool(Tcp({"read", kTcp, "HR:995", "6", "--json"}));
     EXPECT_EQ(result.nExit, 1) << result.err;
