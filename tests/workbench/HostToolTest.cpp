@@ -239,6 +239,21 @@ TEST(HostToolReplay, ServesARecordingOnTcpUntilItIsPlayed) {
     EXPECT_TRUE(lines[1]["finished"].b);
 }
 
+TEST_F(HostToolLive, ARetryIsRecordedAsAnUnansweredRequestThenTheNextOne) {
+    m_server.SetSilent(true);
+    TempFile recording(".rec");
+    const auto result = RunTool(Tcp({"read", kTcp, "HR:0", "-p", "Timing.Timeout=50", "-p",
+                                     "Timing.RetryCount=1", "--record", recording.Path()}));
+    EXPECT_EQ(result.nExit, 1) << result.err;
+    kelvara::replay::Recording parsed;
+    std::string error;
+    ASSERT_TRUE(parsed.Parse(recording.Read(), &error)) << error << recording.Read();
+    ASSERT_EQ(parsed.m_exchanges.size(), 2u) << recording.Read();
+    EXPECT_FALSE(parsed.m_exchanges[0].bReplied);
+    EXPECT_FALSE(parsed.m_exchanges[1].bReplied);
+    EXPECT_EQ(parsed.m_exchanges[0].request.size(), 12u);
+}
+
 class HostToolRtu : public testing::Test {
 protected:
     void SetUp() override {

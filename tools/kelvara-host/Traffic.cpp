@@ -123,24 +123,23 @@ void Traffic::AfterBlock(CProtocol& driver, CComBlock& block, std::uint32_t nAtM
     }
 }
 
-// Consecutive TX lines make one request and the RX lines after them its
-// reply (a driver reads a reply in parts); "NR" ends a request unanswered.
+// Each TX line starts a request and the RX lines after it make its reply (a
+// driver reads a reply in parts); "NR" ends a request unanswered, and so
+// does another TX before any reply: a retry. A driver that writes one frame
+// in two parts gets two requests, the first unanswered, which a player
+// still matches, as it reads the requests as one stream.
 void Traffic::RecordBlock(const std::vector<Frame>& frames, std::uint32_t nAtMs,
                           std::uint32_t nComTimeMs) {
     std::vector<kelvara::replay::Exchange> exchanges;
     for (const Frame& frame : frames) {
-        const bool bOpen = !exchanges.empty() && exchanges.back().bReplied;
         if (frame.bTx) {
-            if (exchanges.empty() || !exchanges.back().reply.empty() || !bOpen) {
-                exchanges.emplace_back();
-            }
-            auto& request = exchanges.back().request;
-            request.insert(request.end(), frame.bytes.begin(), frame.bytes.end());
+            exchanges.emplace_back();
+            exchanges.back().request = frame.bytes;
         } else if (frame.bNoReply) {
             if (!exchanges.empty() && exchanges.back().reply.empty()) {
                 exchanges.back().bReplied = false;
             }
-        } else if (!exchanges.empty() && bOpen) {
+        } else if (!exchanges.empty() && exchanges.back().bReplied) {
             auto& reply = exchanges.back().reply;
             reply.insert(reply.end(), frame.bytes.begin(), frame.bytes.end());
         }
