@@ -112,7 +112,8 @@ void PrintProperties(CProtocol& driver, bool bJson) {
     if (bJson) {
         std::string json = "{\"type\":\"properties\",\"lines\":[";
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            json += (i ? "," : "") + JsonString(lines[i]);
+            json += i ? "," : "";
+            json += JsonString(lines[i]);
         }
         std::cout << json << "]}\n";
         return;
@@ -390,7 +391,8 @@ int RunInfo(const Options& options) {
                            ",\"remote_format\":" + JsonString(remote) +
                            ",\"device_format\":" + JsonString(device) + ",\"tables\":[";
         for (int i = 0; i < tables.GetSize(); ++i) {
-            json += (i ? "," : "") + JsonString(tables[i].GetString());
+            json += i ? "," : "";
+            json += JsonString(tables[i].GetString());
         }
         std::cout << json << "]}\n";
     } else {

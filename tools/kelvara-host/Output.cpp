@@ -137,7 +137,8 @@ std::string BlockLine(CComBlock& block, const std::string& address, const ValueT
                ",\"values\":[";
         for (std::size_t i = 0; i < values.size(); ++i) {
             const bool bQuote = values[i] == "nan" || values[i] == "inf" || values[i] == "-inf";
-            line += (i ? "," : "") + (bQuote ? JsonString(values[i]) : values[i]);
+            line += i ? "," : "";
+            line += (bQuote ? JsonString(values[i]) : values[i]);
         }
         line += "],\"error\":" + Number(block.GetStandardErrorCode()) +
                 ",\"error_text\":" + JsonString(bGood ? "" : error) +
