@@ -61,12 +61,17 @@ set(KELVARA_PORTABLE_SOURCES
   kelvara/location/LocationCarryGeneral.cpp
   kelvara/location/QZLocation.cpp
   kelvara/location/QZLocationArithmetic.cpp
-  kelvara/netmsg/QZNetMsg.cpp)
+  kelvara/netmsg/QZNetMsg.cpp
+  kelvara/replay/Recording.cpp
+  kelvara/replay/ReplayDevice.cpp
+  kelvara/replay/ReplayServer.cpp)
 
 set(KELVARA_POSIX_SOURCES
   kelvara/platform/posix/ClockPosix.cpp
+  kelvara/platform/posix/ConsolePosix.cpp
   kelvara/platform/posix/DynamicLibraryPosix.cpp
   kelvara/platform/posix/NamedMutexPosix.cpp
+  kelvara/platform/posix/PseudoTerminalPosix.cpp
   kelvara/platform/posix/SerialDevicePosix.cpp
   kelvara/platform/posix/SocketPosix.cpp
   kelvara/platform/posix/SystemErrorPosix.cpp)
@@ -87,7 +92,8 @@ set(KELVARA_HEADER_FOLDERS
   kelvara/transport/arcnet
   kelvara/addressing
   kelvara/location
-  kelvara/netmsg)
+  kelvara/netmsg
+  kelvara/replay)
 set(KELVARA_HEADERS ${PROJECT_SOURCE_DIR}/kelvara/Kelvara.h)
 foreach(_folder IN LISTS KELVARA_HEADER_FOLDERS)
   file(GLOB _headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${_folder}/*.h)
