@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // What a command-line host asks of the console it runs in: whether its
 // standard output is a terminal (a live progress line suits a person, plain
 // lines suit a pipe), and the user's request to stop (Ctrl-C), caught as a
@@ -23,3 +25,4 @@ KELVARA_API void ClearInterrupt();
 KELVARA_API void ReleaseInterrupt();
 
 }  // namespace kelvara::platform
+/** @} */

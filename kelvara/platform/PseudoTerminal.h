@@ -1,3 +1,5 @@
+/** \addtogroup platform
+ @{ */
 // A pseudo-terminal that a program serves from its own side: another
 // program opens DevicePath() as a serial port, and what it writes there is
 // read here, and what is written here reaches it. The replay player serves
@@ -41,3 +43,4 @@ public:
 };
 
 }  // namespace kelvara::platform
+/** @} */

@@ -1,3 +1,5 @@
+/** \addtogroup replay
+ @{ */
 // A recording of a driver's traffic with its device: the requests the
 // driver sent, in order, each with the reply the device gave (or none) and
 // the time it took. Its text form is what `kelvara-host --record` writes
@@ -39,6 +41,7 @@ struct KELVARA_API Exchange {
     /// Milliseconds from the request to the reply (or to giving up).
     std::uint32_t dwDelayMs = 0;
 
+    /// Same timings and bytes.
     bool operator==(const Exchange&) const = default;
 };
 
@@ -68,3 +71,4 @@ public:
 };
 
 }  // namespace kelvara::replay
+/** @} */

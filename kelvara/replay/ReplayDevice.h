@@ -1,3 +1,5 @@
+/** \addtogroup replay
+ @{ */
 // The device side of a recording: it takes the bytes a driver sends and
 // answers each request that matches the next recorded one with the
 // recorded reply. A request that differs is reported, with the first byte
@@ -48,12 +50,13 @@ struct KELVARA_API Mismatch {
 
 /// What the player does with a complete request.
 struct KELVARA_API Outcome {
+    /// What the player does.
     enum class Kind {
         Reply,     ///< send reply after dwDelayMs
         Silent,    ///< recorded without a reply: send nothing
         Mismatch,  ///< not the recorded request: send nothing
     };
-    Kind kind = Kind::Reply;
+    Kind kind = Kind::Reply;  ///< What to do.
     /// The recorded exchange concerned.
     std::size_t nExchange = 0;
     /// What to send (Reply only).
@@ -117,3 +120,4 @@ private:
 KELVARA_API void PlayOnFakeSerialDevice(platform::FakeSerialDevice& device, ReplayDevice& player);
 
 }  // namespace kelvara::replay
+/** @} */

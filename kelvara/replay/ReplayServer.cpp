@@ -127,14 +127,18 @@ void TcpReplayServer::CloseClient() {
     }
 }
 
+void ReplayServer::StartOver() {
+    m_player.Quiet();
+    m_bDiscarding = false;
+}
+
 void TcpReplayServer::DoWork() {
     namespace p = platform;
     const p::SocketHandle hNew = p::Accept(m_hListener);
     if (hNew != p::kInvalidSocket) {
         CloseClient();
-        m_player.Quiet();
+        StartOver();
         m_hClient = hNew;
-        m_bDiscarding = false;
     }
     if (m_hClient == p::kInvalidSocket) {
         p::WaitReadable(m_hListener, kPassMs);
@@ -152,8 +156,7 @@ void TcpReplayServer::DoWork() {
     } else if (nRead == 0 || p::LastErrorCategory() != p::ErrorCategory::WouldBlock) {
         // The master left: what it had begun ends here.
         CloseClient();
-        m_player.Quiet();
-        m_bDiscarding = false;
+        StartOver();
     }
 }
 

@@ -1,3 +1,5 @@
+/** \addtogroup replay
+ @{ */
 // The replay player served on a real transport, on a thread of its own:
 // on a TCP port of this machine (a driver's TCP/IP port connects to it) or
 // on a pseudo-terminal (a driver's serial port opens its path). Replies go
@@ -43,17 +45,17 @@ protected:
     void Take(const std::uint8_t* pData, std::size_t nLength);
     /// Called when nothing came for kQuietMs.
     void QuietLine();
+    /// A master came or went: a request it had begun is forgotten.
+    void StartOver();
+    /// Sends bytes to the driver; false when the line or connection failed.
     virtual bool Send(const std::uint8_t* pData, std::size_t nLength) = 0;
 
-    ReplayDevice& m_player;
+    ReplayDevice& m_player;  ///< The recording's player this serves.
 
 private:
     std::atomic<double> m_dDelayScale{1.0};
     bool m_bDiscarding = false;
     int m_nQuietFor = 0;
-
-    friend class TcpReplayServer;
-    friend class SerialReplayServer;
 };
 
 /// The player on a TCP port: one master connection at a time (a new one
@@ -74,7 +76,9 @@ public:
     void Stop() override;
 
 protected:
+    /// Takes a new master, or reads what the current one sent.
     void DoWork() override;
+    /// Sends to the current master.
     bool Send(const std::uint8_t* pData, std::size_t nLength) override;
 
 private:
@@ -101,7 +105,9 @@ public:
     void Stop() override;
 
 protected:
+    /// Reads what the serial port wrote.
     void DoWork() override;
+    /// Writes to the serial port.
     bool Send(const std::uint8_t* pData, std::size_t nLength) override;
 
 private:
@@ -109,3 +115,4 @@ private:
 };
 
 }  // namespace kelvara::replay
+/** @} */
