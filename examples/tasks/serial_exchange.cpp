@@ -4,18 +4,21 @@
 // registers: the request is 'R', the first register, the count and an XOR
 // checksum; the reply is 'R', the count, two bytes per register and an XOR
 // checksum. The port counts and logs the traffic in a CCommsStats. A second
-// request goes unanswered and the read says so with 2001.
+// request goes unanswered and the read says so with 2001. A pseudo-terminal
+// has no modem lines, so the port's log says that raising DTR failed.
 //
-// So that the example runs anywhere, the device is the library's test
-// double: its opener stands in for the system's and COM3 is mapped to it.
-// A real program maps the port to its device instead,
-// CComPort::MapDevice(3, "/dev/ttyUSB0"), and installs no opener. Exits
-// nonzero when the library answers anything else.
+// So that the example runs without hardware, COM3 is mapped to a
+// pseudo-terminal whose other side this program serves on a thread, as the
+// device. A real program maps the port to its device instead,
+// CComPort::MapDevice(3, "/dev/ttyUSB0"). Exits nonzero when the library
+// answers anything else.
 #include <kelvara/Kelvara.h>
-#include <kelvara/platform/FakeSerialDevice.h>
+#include <kelvara/platform/PseudoTerminal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -40,6 +43,30 @@ Bytes Answer(const Bytes& request) {
     return reply;
 }
 
+// The device's side of the line: answers each request of four bytes until
+// told to stop.
+void ServeDevice(kelvara::platform::PseudoTerminal& line, const std::atomic<bool>& stop) {
+    Bytes request;
+    while (!stop.load()) {
+        if (line.WaitReadable(20) != 1) {
+            continue;
+        }
+        std::uint8_t buffer[64];
+        const std::ptrdiff_t nRead = line.Read(buffer, sizeof buffer);
+        if (nRead < 0) {
+            return;
+        }
+        request.insert(request.end(), buffer, buffer + nRead);
+        if (request.size() >= 4) {
+            const Bytes reply = Answer(Bytes(request.begin(), request.begin() + 4));
+            request.erase(request.begin(), request.begin() + 4);
+            if (!reply.empty() && !line.Write(reply.data(), reply.size(), 200)) {
+                return;
+            }
+        }
+    }
+}
+
 // Sends the request for nCount registers from nFirst; the reply's result code.
 DWORD Exchange(CComPort& port, CCommsStats& stats, BYTE nFirst, BYTE nCount, CCombuf& reply) {
     CCombuf request;
@@ -60,10 +87,15 @@ DWORD Exchange(CComPort& port, CCommsStats& stats, BYTE nFirst, BYTE nCount, CCo
 }  // namespace
 
 int main() {
-    auto device = std::make_shared<kelvara::platform::FakeSerialDevice>();
-    device->SetResponder(Answer);
-    kelvara::platform::SetSerialDeviceOpener(device->Opener());
-    CComPort::MapDevice(3, "simulated-device");
+    kelvara::platform::ErrorCategory error{};
+    const auto line = kelvara::platform::PseudoTerminal::Open(&error);
+    if (!line) {
+        std::printf("no pseudo-terminal on this system\n");
+        return 1;
+    }
+    std::atomic<bool> stop{false};
+    std::thread device(ServeDevice, std::ref(*line), std::cref(stop));
+    CComPort::MapDevice(3, line->DevicePath().c_str());
 
     CPortProperties portRecord;
     portRecord.m_wPortNumber = 3;
@@ -71,7 +103,9 @@ int main() {
     CFlowProperties flowRecord;
     CTimingProperties timingRecord;
     timingRecord.m_dwTimeout = 200;  // ms for a whole reply
-    CProtocol owner;                 // the port names its driver in log lines
+    CProtocol owner;                 // the port's log lines name it by its driver's port name
+    CString portName("COM3");
+    owner.SetPortName(&portName);
     CCommsStats stats;
     stats.ActivateCommsLog(true);
     stats.LogAsHex(true);
@@ -96,7 +130,8 @@ int main() {
         std::printf("  %s\n", line.GetString());
     }
     port.Close();
-    kelvara::platform::SetSerialDeviceOpener(nullptr);
+    stop.store(true);
+    device.join();
     CComPort::MapDevice(3, nullptr);
     return ok ? 0 : 1;
 }
