@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "kelvara/location/Int128.h"
@@ -132,7 +133,12 @@ using ProgramPtr = std::shared_ptr<const Program>;
 
 // A run of n symbols ('U', 'D', 'C'), or a block repeated n times ('R').
 struct Item {
-    char kind;
+    // Built in place by emplace_back, which not every compiler does for an
+    // aggregate.
+    Item() = default;
+    Item(char k, Count count, ProgramPtr program) : kind(k), n(count), body(std::move(program)) {}
+
+    char kind = 'C';
     Count n;
     ProgramPtr body;
 };
