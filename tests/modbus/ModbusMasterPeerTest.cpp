@@ -133,6 +133,28 @@ TEST_P(MasterAgainstPeer, ReadsAndWritesEveryArea) {
     EXPECT_EQ(m_Driver->GetNumberOfRetries(), 0u);
 }
 
+// A host may change a block's address in place between two transfers; the
+// driver remembers decoded addresses, and must still go by the text.
+TEST_P(MasterAgainstPeer, ABlockReadAgainGoesByItsAddressAsItIsNow) {
+    auto block = testsupport::MakeBlock(*m_Driver, "HR:5", 2);
+    const struct {
+        const char* pszAddress;
+        DWORD dwResult;
+        std::vector<int> values;
+    } kSteps[] = {
+        {"HR:5", SE_NO_ERROR, {4005, 4006}}, {"IR:98", SE_NO_ERROR, {3098, 3099}},
+        {"HR:5x", SE_INVALID_BLOCK, {}},     {"HR:5", SE_NO_ERROR, {4005, 4006}},
+        {"HR:70000", SE_INVALID_BLOCK, {}},  {"IR:98", SE_NO_ERROR, {3098, 3099}},
+    };
+    for (const auto& step : kSteps) {
+        block->GetFirstAddress()->m_strAddress = step.pszAddress;
+        EXPECT_EQ(m_Driver->TransferData(block.get()), step.dwResult) << step.pszAddress;
+        if (step.dwResult == SE_NO_ERROR) {
+            EXPECT_EQ(Values(*block, 2), step.values) << step.pszAddress;
+        }
+    }
+}
+
 TEST_P(MasterAgainstPeer, RefusalIsADeviceErrorAndIsNotAskedAgain) {
     // Points 98 to 102: the last three lie past the table.
     auto block = testsupport::MakeBlock(*m_Driver, "HR:98", 5);

@@ -8,16 +8,17 @@ namespace modbus {
 namespace {
 
 DWORD RunExchange(CComBlock& block, CCommsStats& stats, DWORD nRetries, const Exchange& exchange,
-                  BYTE& exception) {
+                  BlockWork& work, BYTE& exception) {
     Address address;
-    if (DecodeAddress(block.GetFirstAddress()->m_strAddress, address) != EDF_OK) {
+    if (work.addresses.Decode(block.GetFirstAddress()->m_strAddress, address) != EDF_OK) {
         return SE_INVALID_BLOCK;
     }
-    CByteArray values;
+    CByteArray& values = work.values;
+    values.RemoveAll();
     if (block.GetReadOrWrite() == RW_WRITE) {
         block.GetBlockData(values);
     }
-    Request request;
+    Request& request = work.request;
     const DWORD built =
         BuildRequest(address, block.GetPointCount(), block.GetReadOrWrite(), values, request);
     if (built != SE_NO_ERROR) {
@@ -28,12 +29,13 @@ DWORD RunExchange(CComBlock& block, CCommsStats& stats, DWORD nRetries, const Ex
         if (attempt > 0) {
             stats.IncrementRetryCount();
         }
-        CByteArray reply;
+        CByteArray& reply = work.reply;
+        reply.RemoveAll();
         result = exchange(request, reply);
         if (result != SE_NO_ERROR) {
             continue;
         }
-        CByteArray data;
+        CByteArray& data = work.data;
         result = ParseReply(request, reply.GetData(), static_cast<std::size_t>(reply.GetSize()),
                             data, exception);
         if (result == SE_NO_ERROR && !request.IsWrite()) {
@@ -50,8 +52,24 @@ DWORD RunExchange(CComBlock& block, CCommsStats& stats, DWORD nRetries, const Ex
 
 }  // namespace
 
+EDF_RET AddressCache::Decode(const char* text, Address& address) {
+    const std::string_view key = text != nullptr ? text : "";
+    if (const auto found = m_entries.find(key); found != m_entries.end()) {
+        address = found->second;
+        return EDF_OK;
+    }
+    const EDF_RET result = DecodeAddress(text, address);
+    if (result == EDF_OK) {
+        if (m_entries.size() >= kMaxEntries) {
+            m_entries.clear();
+        }
+        m_entries.emplace(key, address);
+    }
+    return result;
+}
+
 DWORD TransferBlock(CProtocol& protocol, CComBlock* pBlock, DWORD nRetries,
-                    const Exchange& exchange) {
+                    const Exchange& exchange, BlockWork& work) {
     if (pBlock == nullptr) {
         return SE_INVALID_BLOCK;
     }
@@ -60,7 +78,7 @@ DWORD TransferBlock(CProtocol& protocol, CComBlock* pBlock, DWORD nRetries,
     pBlock->RecycleBlockLeaveData();
     BYTE exception = 0;
     const DWORD result = protocol.IsStarted()
-                             ? RunExchange(*pBlock, stats, nRetries, exchange, exception)
+                             ? RunExchange(*pBlock, stats, nRetries, exchange, work, exception)
                              : static_cast<DWORD>(SE_PROTOCOL_NOT_STARTED);
     if (result == SE_NO_ERROR) {
         pBlock->SetBlockGood();

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <string>
+#include <string_view>
 
 #include "ModbusPdu.h"
 
@@ -17,6 +20,32 @@ namespace modbus {
 // on the way (time-out, checksum, transport errors, a malformed frame).
 using Exchange = std::function<DWORD(const Request& request, CByteArray& reply)>;
 
+// The addresses a driver has decoded, by their text: a host reads the same
+// blocks again and again, and checking a text against the address format
+// costs more than the exchange's own work. Only good addresses are kept;
+// one driver's thread uses it.
+class AddressCache {
+public:
+    // DecodeAddress, or what it gave for the same text before.
+    EDF_RET Decode(const char* text, Address& address);
+
+private:
+    // A host with more distinct addresses than this on one driver starts
+    // the cache afresh rather than letting it grow without end.
+    static constexpr std::size_t kMaxEntries = 4096;
+    std::map<std::string, Address, std::less<>> m_entries;
+};
+
+// What a driver keeps from block to block so that a block costs no new
+// buffers: the decoded addresses, the request, the reply and the data.
+struct BlockWork {
+    AddressCache addresses;
+    Request request;
+    CByteArray values;
+    CByteArray reply;
+    CByteArray data;
+};
+
 // Runs one block of the host through the driver: decodes the block's
 // first address, builds the request, exchanges it up to 1 + nRetries times
 // (each repeat counted as a retry), then stores the data and marks the
@@ -25,8 +54,9 @@ using Exchange = std::function<DWORD(const Request& request, CByteArray& reply)>
 // error (the exception code and its name). The block's com time is the
 // time taken. Returns the block's standard error code.
 // The caller then calls its base class's TransferData to count the block.
+// work is the driver's own, used by its thread only.
 DWORD TransferBlock(CProtocol& protocol, CComBlock* pBlock, DWORD nRetries,
-                    const Exchange& exchange);
+                    const Exchange& exchange, BlockWork& work);
 
 // For the drivers' ValidateRemoteAddress: the address text checked against
 // kRemoteFormat, whatever format the address object carries (EDF_RET).

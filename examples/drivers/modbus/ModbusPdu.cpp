@@ -206,7 +206,10 @@ DWORD BuildRequest(const Address& address, DWORD count, ReadOrWrite direction,
         address.offset + count > 0x10000) {
         return SE_INVALID_BLOCK;
     }
-    request = Request{};
+    // Field by field rather than from a new Request, so that the PDU keeps
+    // the room it had for a request that is built again.
+    request.function = 0;
+    request.pdu.RemoveAll();
     request.area = address.area;
     request.offset = address.offset;
     request.count = static_cast<WORD>(count);

@@ -126,11 +126,12 @@ public:
     }
 
     DWORD TransferData(CComBlock* pBlock) override {
-        const DWORD result =
-            modbus::TransferBlock(*this, pBlock, GetRetryCount(),
-                                  [this](const modbus::Request& request, CByteArray& reply) {
-                                      return Exchange(request, reply);
-                                  });
+        const DWORD result = modbus::TransferBlock(
+            *this, pBlock, GetRetryCount(),
+            [this](const modbus::Request& request, CByteArray& reply) {
+                return Exchange(request, reply);
+            },
+            m_Work);
         CSerialProtocol::TransferData(pBlock);
         return result;
     }
@@ -223,7 +224,8 @@ private:
         // record when the host has changed it since the last block.
         const DWORD dwTimeout = GetTimeout();
         const BYTE node = m_Modbus.m_byNodeId;
-        CCombuf frame;
+        CCombuf& frame = m_Frame;
+        frame.SetSize(0);
         frame += node;
         frame += request.pdu;
         modbus::AppendCrc(frame);
@@ -242,7 +244,11 @@ private:
         // The head tells how long the reply is, so that a refusal is seen
         // at once rather than after the time-out. The port logs each read,
         // so a reply shows as two RX lines.
-        CCombuf head;
+        // The read buffers are emptied first: the port sizes them, and a
+        // short read logs the bytes that did not come as zeros, as from a
+        // new buffer.
+        CCombuf& head = m_Head;
+        head.SetSize(0);
         result = m_Port.Poll(&head, 3, pStats, dwTimeout);
         if (result != SE_NO_ERROR) {
             return result;
@@ -251,18 +257,29 @@ private:
         if (result = modbus::RtuReplyRest(request, head.GetData(), rest); result != SE_NO_ERROR) {
             return result;
         }
-        CCombuf tail;
+        CCombuf& tail = m_Tail;
+        tail.SetSize(0);
         result = m_Port.Poll(&tail, rest, pStats, dwTimeout);
         if (result != SE_NO_ERROR) {
             return result;
         }
-        CCombuf whole = head;
+        CCombuf& whole = m_Whole;
+        whole.SetSize(0);
+        whole += head;
         whole += tail;
         return modbus::UnwrapRtuReply(node, whole, reply);
     }
 
     CModbusProperties m_Modbus;
     CRtuPort m_Port;
+    // Buffers kept from exchange to exchange, so that one costs no new
+    // memory: the request frame, the reply's head and tail, and the two
+    // together.
+    modbus::BlockWork m_Work;
+    CCombuf m_Frame;
+    CCombuf m_Head;
+    CCombuf m_Tail;
+    CCombuf m_Whole;
     // Whether the port holds an open, set-up line; driver's thread only.
     bool m_bLineOpen = false;
     // While the line is closed after a failure: when the next reopen may

@@ -35,6 +35,7 @@
 // Unless the host names the port, its name is "<host>:<TCP port>".
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include <kelvara/platform/Socket.h>
@@ -123,11 +124,12 @@ public:
     }
 
     DWORD TransferData(CComBlock* pBlock) override {
-        const DWORD result =
-            modbus::TransferBlock(*this, pBlock, m_Timing.m_dwRetryCount,
-                                  [this](const modbus::Request& request, CByteArray& reply) {
-                                      return Exchange(request, reply);
-                                  });
+        const DWORD result = modbus::TransferBlock(
+            *this, pBlock, m_Timing.m_dwRetryCount,
+            [this](const modbus::Request& request, CByteArray& reply) {
+                return Exchange(request, reply);
+            },
+            m_Work);
         CProtocol::TransferData(pBlock);
         return result;
     }
@@ -187,7 +189,8 @@ private:
         // A new transaction id for every attempt, so that a late reply to
         // an earlier attempt is told apart from the reply to this one.
         ++m_wTransactionId;
-        CCombuf frame;
+        CCombuf& frame = m_Frame;
+        frame.SetSize(0);
         modbus::AppendMbapHeader(frame, m_wTransactionId, m_Modbus.m_byNodeId,
                                  request.pdu.GetSize());
         frame += request.pdu;
@@ -199,7 +202,7 @@ private:
         for (;;) {
             // The header tells how long the PDU after it is. The port logs
             // each read, so a reply shows as two RX lines.
-            CCombuf head;
+            CCombuf& head = m_Head;
             result = ReadBefore(deadline, head, modbus::kMbapSize);
             if (result != SE_NO_ERROR) {
                 return result;
@@ -210,7 +213,7 @@ private:
             if (result = modbus::CheckMbapReplyHeader(header); result != SE_NO_ERROR) {
                 return result;
             }
-            CCombuf pdu;
+            CCombuf& pdu = m_Pdu;
             result = ReadBefore(deadline, pdu, static_cast<DWORD>(header.PduSize()));
             if (result != SE_NO_ERROR) {
                 return result;
@@ -266,17 +269,24 @@ private:
         CCommsStats* pStats = GetCommsStats();
         buffer.SetSize(0);
         for (;;) {
-            // What is there only after the deadline came too late.
-            if (Clock::now() >= deadline || m_Port.WaitReadable(MsUntil(deadline)) == 0) {
+            // What is there only after the deadline came too late. MsUntil
+            // rounds up, so 0 means the deadline has passed.
+            const int nLeftMs = MsUntil(deadline);
+            if (nLeftMs == 0 || m_Port.WaitReadable(nLeftMs) == 0) {
                 return SE_TIMEOUT;
             }
-            const DWORD dwWanted = nCount - static_cast<DWORD>(buffer.GetSize());
+            const DWORD dwHave = static_cast<DWORD>(buffer.GetSize());
+            const DWORD dwWanted = nCount - dwHave;
             const DWORD before = pStats->GetTotalBytesIn();
-            CCombuf part;
+            // Emptied first: the port sizes it, and a short read logs the
+            // bytes that did not come as zeros, as from a new buffer.
+            CCombuf& part = m_Part;
+            part.SetSize(0);
             const DWORD result = m_Port.Read(&part, dwWanted, pStats);
             const DWORD dwGot = std::min(pStats->GetTotalBytesIn() - before, dwWanted);
-            for (DWORD i = 0; i < dwGot; ++i) {
-                buffer += part[static_cast<int>(i)];
+            if (dwGot > 0) {
+                buffer.SetSize(static_cast<int>(dwHave + dwGot));
+                std::memcpy(buffer.GetData() + dwHave, part.GetData(), dwGot);
             }
             // A short read waits for the rest, until the deadline.
             if (result != SE_TIMEOUT || dwGot == 0) {
@@ -289,6 +299,14 @@ private:
     CTimingProperties m_Timing;
     CModbusProperties m_Modbus;
     CMasterPort m_Port;
+    // Buffers kept from exchange to exchange, so that one costs no new
+    // memory: the request frame, the reply's header and PDU, and what one
+    // read of the port brings.
+    modbus::BlockWork m_Work;
+    CCombuf m_Frame;
+    CCombuf m_Head;
+    CCombuf m_Pdu;
+    CCombuf m_Part;
     WORD m_wTransactionId = 0;
     // When the port may next be asked to restart a failed connect.
     Clock::time_point m_nextConnect{};
