@@ -68,6 +68,9 @@ KELVARA_API ConnectResult RestartConnect(SocketHandle hSocket, std::uint32_t nAd
 KELVARA_API bool Bind(SocketHandle hSocket, std::uint32_t nAddress, std::uint16_t nPort);
 /// Starts listening, with up to nBacklog connections waiting.
 KELVARA_API bool Listen(SocketHandle hSocket, int nBacklog);
+/// The port (host byte order) the socket is bound to, 0 when it is not or
+/// the call failed: what the system picked for a bind to port 0.
+KELVARA_API std::uint16_t LocalPort(SocketHandle hSocket);
 /// The next waiting connection, non-blocking, or kInvalidSocket when none
 /// waits or the call failed.
 KELVARA_API SocketHandle Accept(SocketHandle hListener);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "kelvara/platform/Clock.h"
 
 namespace kelvara::replay {
 
@@ -12,8 +11,6 @@ namespace {
 // How long one pass waits for input: short, so that Stop is prompt.
 constexpr int kPassMs = 10;
 constexpr int kSendTimeoutMs = 2000;
-constexpr int kFirstFreePort = 41000;
-constexpr int kFreePortSpan = 8000;
 
 // A listening, non-blocking socket, or kInvalidSocket with the reason kept.
 platform::SocketHandle Listen(std::uint32_t nAddress, std::uint16_t nPort) {
@@ -93,20 +90,12 @@ bool TcpReplayServer::Start(const char* pszAddress, std::uint16_t nPort) {
     if (nAddress == p::kNoIpv4Address) {
         return p::FailWith(p::ErrorCategory::Invalid);
     }
-    // The socket seam does not tell which port the system picked, so a free
-    // one is found by trying, from a place that differs between processes.
-    const int nTries = nPort == 0 ? kFreePortSpan : 1;
-    const int nStart = static_cast<int>(p::TickCount() % kFreePortSpan);
-    for (int i = 0; i < nTries && m_hListener == p::kInvalidSocket; ++i) {
-        const std::uint16_t nTry =
-            nPort != 0 ? nPort
-                       : static_cast<std::uint16_t>(kFirstFreePort + (nStart + i) % kFreePortSpan);
-        m_hListener = Listen(nAddress, nTry);
-        m_nPort = nTry;
-    }
+    m_hListener = Listen(nAddress, nPort);
     if (m_hListener == p::kInvalidSocket) {
         return false;
     }
+    // For port 0, the one the system picked.
+    m_nPort = p::LocalPort(m_hListener);
     m_nSleepAfterWork = 0;
     return StartThread(0) != 0;
 }

@@ -66,7 +66,7 @@ public:
     explicit TcpReplayServer(ReplayDevice& player) : ReplayServer(player) {}
     ~TcpReplayServer() override;
 
-    /// Listens on the address (dotted text) and port (0: one picked free)
+    /// Listens on the address (dotted text) and port (0: one the system picks)
     /// and serves; false when it cannot listen, with the reason as the last
     /// system error.
     bool Start(const char* pszAddress = "127.0.0.1", std::uint16_t nPort = 0);

@@ -120,6 +120,16 @@ bool Listen(SocketHandle hSocket, int nBacklog) {
     return ::listen(Fd(hSocket), nBacklog) == 0;
 }
 
+std::uint16_t LocalPort(SocketHandle hSocket) {
+    sockaddr_in address{};
+    socklen_t nLength = sizeof address;
+    if (::getsockname(Fd(hSocket), reinterpret_cast<sockaddr*>(&address), &nLength) != 0 ||
+        address.sin_family != AF_INET) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
 SocketHandle Accept(SocketHandle hListener) {
     for (;;) {
         const int fd = ::accept4(Fd(hListener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
